@@ -1,0 +1,98 @@
+// Supercell positions: one IEEE addition per output element, output written
+// strictly front to back. The inputs are read in place through their strides;
+// the row that stays fixed during the inner loop is read once and held in
+// registers.
+#include "supercell.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "failure.hpp"
+
+namespace ak::cellgeom {
+namespace {
+
+struct Point {
+  double x;
+  double y;
+  double z;
+};
+
+// Reads columns 0..2 of row i. With UnitColumns the columns are known to be
+// adjacent, which lets the compiler use plain consecutive loads.
+template <bool UnitColumns>
+inline Point read_point(const StridedView<double>& v, std::size_t i) noexcept {
+  const char* row = v.row_ptr(i);
+  const std::ptrdiff_t step = UnitColumns ? static_cast<std::ptrdiff_t>(sizeof(double)) : v.stride1;
+  Point p;
+  std::memcpy(&p.x, row, sizeof(double));
+  std::memcpy(&p.y, row + step, sizeof(double));
+  std::memcpy(&p.z, row + 2 * step, sizeof(double));
+  return p;
+}
+
+// out[(o * inner.rows + i)] = P + T for every outer row o and inner row i,
+// where `outer_is_prim` says which input plays P (the left operand).
+template <bool OuterUnit, bool InnerUnit>
+void fill(const StridedView<double>& outer, const StridedView<double>& inner, bool outer_is_prim,
+          double* out) noexcept {
+  const std::size_t n_inner = inner.rows;
+  for (std::size_t o = 0; o < outer.rows; ++o) {
+    const Point fixed = read_point<OuterUnit>(outer, o);
+    if (outer_is_prim) {
+      for (std::size_t i = 0; i < n_inner; ++i, out += 3) {
+        const Point t = read_point<InnerUnit>(inner, i);
+        out[0] = fixed.x + t.x;
+        out[1] = fixed.y + t.y;
+        out[2] = fixed.z + t.z;
+      }
+    } else {
+      for (std::size_t i = 0; i < n_inner; ++i, out += 3) {
+        const Point p = read_point<InnerUnit>(inner, i);
+        out[0] = p.x + fixed.x;
+        out[1] = p.y + fixed.y;
+        out[2] = p.z + fixed.z;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+OwnedArray<double> make_supercell_positions(const StridedView<double>& prim,
+                                            const StridedView<double>& lattice, bool cell_major) {
+  // The element count 3 * N_prim * N_super must be a valid array size, and its
+  // byte size must fit an isize; both are checked before anything is touched.
+  const unsigned __int128 elements =
+      static_cast<unsigned __int128>(3) * prim.rows * static_cast<unsigned __int128>(lattice.rows);
+  if (elements > static_cast<unsigned __int128>(INT64_MAX)) {
+    panic("ndarray: Shape too large, product of non-zero axis lengths overflows isize");
+  }
+  if (elements >= (static_cast<unsigned __int128>(1) << 60)) panic("capacity overflow");
+
+  const std::size_t rows = prim.rows * lattice.rows;
+  OwnedArray<double> result(rows, 3);
+  if (rows == 0) return result;
+  if (prim.cols < 3 || lattice.cols < 3) panic(kIndexOutOfBounds);
+
+  // Cell-major: lattice points outside, atoms inside; atom-major the reverse.
+  const StridedView<double>& outer = cell_major ? lattice : prim;
+  const StridedView<double>& inner = cell_major ? prim : lattice;
+  const bool outer_is_prim = !cell_major;
+  double* out = result.data();
+  const bool outer_unit = outer.stride1 == static_cast<std::ptrdiff_t>(sizeof(double));
+  const bool inner_unit = inner.stride1 == static_cast<std::ptrdiff_t>(sizeof(double));
+  if (outer_unit && inner_unit) {
+    fill<true, true>(outer, inner, outer_is_prim, out);
+  } else if (inner_unit) {
+    fill<false, true>(outer, inner, outer_is_prim, out);
+  } else if (outer_unit) {
+    fill<true, false>(outer, inner, outer_is_prim, out);
+  } else {
+    fill<false, false>(outer, inner, outer_is_prim, out);
+  }
+  return result;
+}
+
+}  // namespace ak::cellgeom

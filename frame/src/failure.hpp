@@ -1,0 +1,52 @@
+// Failure kinds of the work code. No interpreter types here: the call boundary
+// (frame/src/call.hpp) maps them to Python exceptions.
+//
+//   Failure (returned in a Result) -> ValueError(message)   malformed text, inconsistent sizes
+//   Panic        -> PanicException(message)    a broken invariant (index out of bounds, ...)
+//   std::bad_alloc -> MemoryError
+#pragma once
+
+#include <exception>
+#include <string>
+#include <utility>
+#include <variant>
+
+namespace ak {
+
+// A caller error that breaks an internal invariant. Thrown, never returned.
+class Panic : public std::exception {
+ public:
+  explicit Panic(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+  const std::string& message() const noexcept { return message_; }
+
+ private:
+  std::string message_;
+};
+
+[[noreturn]] inline void panic(std::string message) { throw Panic(std::move(message)); }
+
+inline constexpr const char* kIndexOutOfBounds = "ndarray: index out of bounds";
+
+// A failure of the work itself: one fully built message, raised as ValueError.
+struct Failure {
+  std::string message;
+};
+
+// What a work routine returns: its value, or the failure that ended it.
+// (Broken invariants are thrown as Panic; exhausted memory as std::bad_alloc.)
+template <class T>
+class Result {
+ public:
+  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+  Result(Failure failure) : state_(std::in_place_index<1>, std::move(failure)) {}
+
+  bool ok() const noexcept { return state_.index() == 0; }
+  T& value() noexcept { return *std::get_if<0>(&state_); }
+  const std::string& error() const noexcept { return std::get_if<1>(&state_)->message; }
+
+ private:
+  std::variant<T, Failure> state_;
+};
+
+}  // namespace ak

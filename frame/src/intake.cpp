@@ -1,0 +1,181 @@
+#include "intake.hpp"
+
+#include <climits>
+#include <cstring>
+
+#include "numpy_api.hpp"
+
+namespace ak::frame {
+namespace {
+
+// `'TYPE' object cannot be converted to 'TARGET'`, TYPE being the qualified
+// name of the object's type.
+[[noreturn]] void cannot_convert(PyObject* object, const char* target) {
+  PyRef qualname = PyRef::steal(PyType_GetQualName(Py_TYPE(object)));
+  if (!qualname) throw_python_error();
+  PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", qualname.get(), target);
+  throw_python_error();
+}
+
+// The sequence rule shared by string and byte sequences: a str is refused, and
+// so is anything without the sequence protocol.
+void require_sequence(PyObject* object) {
+  if (PyUnicode_Check(object)) {
+    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    throw_python_error();
+  }
+  if (!PySequence_Check(object)) cannot_convert(object, "Sequence");
+}
+
+// Length as a capacity hint only; a failing __len__ is ignored.
+std::size_t length_hint(PyObject* object) {
+  const Py_ssize_t n = PySequence_Size(object);
+  if (n < 0) {
+    PyErr_Clear();
+    return 0;
+  }
+  return static_cast<std::size_t>(n);
+}
+
+// Calls visit(item) for each item, by index for exact lists and tuples (the
+// same items in the same order as iterating them), by the iterator protocol
+// otherwise. visit receives a borrowed reference.
+template <class Visit>
+void for_each_item(PyObject* object, Visit&& visit) {
+  if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
+    // The items are only read here and no Python code runs in between, so
+    // the sequence cannot change under us.
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(object);
+    PyObject** items = PySequence_Fast_ITEMS(object);
+    for (Py_ssize_t i = 0; i < n; ++i) visit(items[i]);
+    return;
+  }
+  PyRef iterator = PyRef::steal(PyObject_GetIter(object));
+  if (!iterator) throw_python_error();
+  while (true) {
+    PyRef item = PyRef::steal(PyIter_Next(iterator.get()));
+    if (!item) {
+      if (PyErr_Occurred()) throw_python_error();
+      return;
+    }
+    visit(item.get());
+  }
+}
+
+}  // namespace
+
+StringList::~StringList() {
+  for (PyObject* owner : owners_) Py_DECREF(owner);
+}
+
+StringList take_string_list(PyObject* object) {
+  require_sequence(object);
+  StringList list;
+  const std::size_t hint = length_hint(object);
+  list.owners_.reserve(hint);
+  list.views_.reserve(hint);
+  for_each_item(object, [&](PyObject* item) {
+    if (!PyUnicode_Check(item)) cannot_convert(item, "PyString");
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
+    if (utf8 == nullptr) throw_python_error();
+    list.owners_.push_back(Py_NewRef(item));
+    list.views_.emplace_back(utf8, static_cast<std::size_t>(size));
+  });
+  return list;
+}
+
+std::vector<std::uint8_t> take_byte_list(PyObject* object) {
+  require_sequence(object);
+  std::vector<std::uint8_t> bytes;
+  if (PyBytes_CheckExact(object)) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object));
+    bytes.assign(data, data + PyBytes_GET_SIZE(object));
+    return bytes;
+  }
+  if (PyByteArray_CheckExact(object)) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(PyByteArray_AS_STRING(object));
+    bytes.assign(data, data + PyByteArray_GET_SIZE(object));
+    return bytes;
+  }
+  bytes.reserve(length_hint(object));
+  // Items may run Python code (__index__), so iterate through the protocol
+  // with owned references rather than borrowed item pointers.
+  PyRef iterator = PyRef::steal(PyObject_GetIter(object));
+  if (!iterator) throw_python_error();
+  while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+    const long value = PyLong_AsLong(item.get());
+    if (value == -1 && PyErr_Occurred()) throw_python_error();
+    if (value < 0 || value > 255) {
+      PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+      throw_python_error();
+    }
+    bytes.push_back(static_cast<std::uint8_t>(value));
+  }
+  if (PyErr_Occurred()) throw_python_error();
+  return bytes;
+}
+
+bool take_bool(PyObject* object) {
+  if (object == Py_True) return true;
+  if (object == Py_False) return false;
+  // NumPy's boolean scalar, recognised by name so NumPy need not be loaded.
+  PyTypeObject* type = Py_TYPE(object);
+  PyRef module = PyRef::steal(PyType_GetModuleName(type));
+  if (!module) {
+    PyErr_Clear();
+  } else if (PyUnicode_Check(module.get()) &&
+             PyUnicode_EqualToUTF8AndSize(module.get(), "numpy", 5)) {
+    PyRef name = PyRef::steal(PyType_GetName(type));
+    if (!name) throw_python_error();
+    if (PyUnicode_EqualToUTF8AndSize(name.get(), "bool_", 5) ||
+        PyUnicode_EqualToUTF8AndSize(name.get(), "bool", 4)) {
+      const int truth = PyObject_IsTrue(object);
+      if (truth < 0) throw_python_error();
+      return truth != 0;
+    }
+  }
+  cannot_convert(object, "PyBool");
+}
+
+std::uint64_t take_uint64(PyObject* object) {
+  PyRef index;
+  if (!PyLong_Check(object)) {
+    index = PyRef::steal(PyNumber_Index(object));
+    if (!index) throw_python_error();
+    object = index.get();
+  }
+  const unsigned long long value = PyLong_AsUnsignedLongLong(object);
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_python_error();
+  return value;
+}
+
+PyRef take_array_object(PyObject* object, ElementType type, const char** data,
+                        std::size_t (&extents)[2], std::ptrdiff_t (&strides)[2]) {
+  require_numpy();
+  int typenum = NPY_DOUBLE;
+  switch (type) {
+    case ElementType::float64: typenum = NPY_FLOAT64; break;
+    case ElementType::int64: typenum = NPY_INT64; break;
+    case ElementType::uint32: typenum = NPY_UINT32; break;
+    case ElementType::uint8: typenum = NPY_UINT8; break;
+    case ElementType::boolean: typenum = NPY_BOOL; break;
+  }
+  if (!PyArray_Check(object)) cannot_convert(object, "PyArray<T, D>");
+  auto* array = reinterpret_cast<PyArrayObject*>(object);
+  if (PyArray_NDIM(array) != 2) cannot_convert(object, "PyArray<T, D>");
+  PyArray_Descr* wanted = PyArray_DescrFromType(typenum);  // new reference
+  if (wanted == nullptr) throw_python_error();
+  PyArray_Descr* actual = PyArray_DESCR(array);
+  const bool same = actual == wanted || PyArray_EquivTypes(actual, wanted);
+  Py_DECREF(wanted);
+  if (!same) cannot_convert(object, "PyArray<T, D>");
+  *data = static_cast<const char*>(PyArray_DATA(array));
+  extents[0] = static_cast<std::size_t>(PyArray_DIM(array, 0));
+  extents[1] = static_cast<std::size_t>(PyArray_DIM(array, 1));
+  strides[0] = PyArray_STRIDE(array, 0);
+  strides[1] = PyArray_STRIDE(array, 1);
+  return PyRef::borrow(object);
+}
+
+}  // namespace ak::frame

@@ -1,0 +1,137 @@
+#include "results.hpp"
+
+#include <new>
+#include <unordered_map>
+
+#include "failure.hpp"
+#include "numpy_api.hpp"
+
+namespace ak::frame {
+namespace {
+
+// The holder: a minimal object whose only job is to free one malloc'd buffer.
+struct BufferHolder {
+  PyObject_HEAD
+  void* buffer;
+};
+
+void holder_dealloc(PyObject* self) {
+  std::free(reinterpret_cast<BufferHolder*>(self)->buffer);
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyType_Slot holder_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(holder_dealloc)},
+    {Py_tp_doc, const_cast<char*>("Owns the data buffer of a result array.")},
+    {0, nullptr},
+};
+
+PyType_Spec holder_spec = {
+    "atomkernels.BufferHolder", sizeof(BufferHolder), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    holder_slots,
+};
+
+PyTypeObject* holder_type() {
+  static PyObject* type = nullptr;  // created once, never released
+  if (type == nullptr) {
+    type = PyType_FromSpec(&holder_spec);
+    if (type == nullptr) throw PythonError{};
+  }
+  return reinterpret_cast<PyTypeObject*>(type);
+}
+
+std::size_t element_size(ElementType type) {
+  switch (type) {
+    case ElementType::float64: case ElementType::int64: return 8;
+    case ElementType::uint32: return 4;
+    case ElementType::uint8: case ElementType::boolean: return 1;
+  }
+  return 8;
+}
+
+int numpy_type(ElementType type) {
+  switch (type) {
+    case ElementType::float64: return NPY_FLOAT64;
+    case ElementType::int64: return NPY_INT64;
+    case ElementType::uint32: return NPY_UINT32;
+    case ElementType::uint8: return NPY_UINT8;
+    case ElementType::boolean: return NPY_BOOL;
+  }
+  return NPY_FLOAT64;
+}
+
+}  // namespace
+
+PyRef text_result(std::string_view utf8) {
+  return PyRef::steal(check(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()))));
+}
+
+PyRef string_list_result(const std::vector<std::string>& strings) {
+  PyRef list = PyRef::steal(check(PyList_New(static_cast<Py_ssize_t>(strings.size()))));
+  // Owned by the list once stored; the map only borrows.
+  std::unordered_map<std::string_view, PyObject*> made;
+  PyObject* last = nullptr;
+  std::string_view last_text;
+  for (std::size_t i = 0; i < strings.size(); ++i) {
+    const std::string_view text = strings[i];
+    PyObject* item = nullptr;
+    if (last != nullptr && text == last_text) {
+      item = last;
+    } else if (auto found = made.find(text); found != made.end()) {
+      item = found->second;
+    } else {
+      item = check(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+      made.emplace(text, item);
+      last = item;
+      last_text = text;
+      continue;
+    }
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(item));
+    last = item;
+    last_text = text;
+  }
+  return list;
+}
+
+PyRef tuple_result(std::initializer_list<PyRef*> members) {
+  PyRef tuple = PyRef::steal(check(PyTuple_New(static_cast<Py_ssize_t>(members.size()))));
+  Py_ssize_t i = 0;
+  for (PyRef* member : members) PyTuple_SET_ITEM(tuple.get(), i++, member->release());
+  return tuple;
+}
+
+PyRef adopt_array(void* buffer, std::size_t rows, std::size_t cols, ElementType type) {
+  // The holder takes the buffer first, so every later failure frees it.
+  PyTypeObject* holder_class;
+  try {
+    holder_class = holder_type();
+  } catch (...) {
+    std::free(buffer);
+    throw;
+  }
+  auto* holder = PyObject_New(BufferHolder, holder_class);
+  if (holder == nullptr) {
+    std::free(buffer);
+    throw PythonError{};
+  }
+  holder->buffer = buffer;
+  PyRef owner = PyRef::steal(reinterpret_cast<PyObject*>(holder));
+
+  require_numpy();
+  PyArray_Descr* descr = PyArray_DescrFromType(numpy_type(type));  // stolen below
+  if (descr == nullptr) throw PythonError{};
+  const auto item = static_cast<npy_intp>(element_size(type));
+  npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(cols)};
+  npy_intp strides[2] = {static_cast<npy_intp>(cols) * item, item};
+  PyRef array = PyRef::steal(check(PyArray_NewFromDescr(&PyArray_Type, descr, 2, dims, strides, buffer,
+                                                        NPY_ARRAY_WRITEABLE, nullptr)));
+  if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), owner.release()) < 0) {
+    throw PythonError{};
+  }
+  return array;
+}
+
+}  // namespace ak::frame

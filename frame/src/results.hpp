@@ -1,0 +1,45 @@
+// Conversion of work results into new Python objects. Every function returns
+// a new reference or throws (PythonError with an exception set, or
+// std::bad_alloc).
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "intake.hpp"
+#include "owned_array.hpp"
+#include "py_ref.hpp"
+
+namespace ak::frame {
+
+// A str holding the UTF-8 text.
+PyRef text_result(std::string_view utf8);
+
+// A list of str in order. Equal strings share one str object: element
+// symbols repeat, so each distinct one is created once per call.
+PyRef string_list_result(const std::vector<std::string>& strings);
+
+// A tuple of the given objects, in order (the references are consumed).
+PyRef tuple_result(std::initializer_list<PyRef*> members);
+
+// A new C-ordered 2-D array of `type` that adopts `buffer` without copying;
+// a holder object frees the buffer when the array goes away.
+PyRef adopt_array(void* buffer, std::size_t rows, std::size_t cols, ElementType type);
+
+template <class T>
+PyRef array_result(OwnedArray<T>&& array, ElementType type) {
+  const std::size_t rows = array.rows();
+  const std::size_t cols = array.cols();
+  // An empty array still gets a (one-element) buffer of its own, so every
+  // result has the same ownership: base is the holder.
+  void* buffer = array.size() != 0 ? static_cast<void*>(array.release()) : std::calloc(1, sizeof(T));
+  if (buffer == nullptr) throw std::bad_alloc();
+  return adopt_array(buffer, rows, cols, type);
+}
+
+}  // namespace ak::frame

@@ -1,0 +1,24 @@
+// Decimal float parse of one whole token into a binary64 value.
+//
+// Grammar (the whole token must match, nothing is trimmed):
+//   [+|-] ( inf | infinity | nan )                 letters in any case
+//   [+|-] digits [. digits] [(e|E) [+|-] digits]   at least one mantissa digit,
+//                                                  either side of the point
+// The value is the double nearest to the exact decimal value, ties to even,
+// for any number of digits; magnitudes past the largest double give infinity
+// and those below half the smallest subnormal give zero. A leading '-' sets
+// the sign bit, also of zero, infinity and NaN.
+#pragma once
+
+#include <string_view>
+
+namespace ak::text {
+
+inline constexpr const char* kFloatEmpty = "cannot parse float from empty string";
+inline constexpr const char* kFloatInvalid = "invalid float literal";
+
+// Returns nullptr on success (value in `out`), otherwise kFloatEmpty or
+// kFloatInvalid; `out` is left untouched on failure.
+const char* parse_float(std::string_view token, double& out) noexcept;
+
+}  // namespace ak::text

@@ -1,0 +1,262 @@
+#include "text/number_format.hpp"
+
+#include <bit>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <system_error>
+
+namespace ak::text {
+namespace {
+
+using u128 = unsigned __int128;
+
+struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+};
+constexpr DigitPairs kPairs;
+
+constexpr std::uint64_t kPow10[20] = {
+    1ull,
+    10ull,
+    100ull,
+    1000ull,
+    10000ull,
+    100000ull,
+    1000000ull,
+    10000000ull,
+    100000000ull,
+    1000000000ull,
+    10000000000ull,
+    100000000000ull,
+    1000000000000ull,
+    10000000000000ull,
+    100000000000000ull,
+    1000000000000000ull,
+    10000000000000000ull,
+    100000000000000000ull,
+    1000000000000000000ull,
+    10000000000000000000ull,
+};
+
+// 5^p for the precisions of the fast path (5^19 < 2^45).
+constexpr std::uint64_t pow5(unsigned p) noexcept {
+  std::uint64_t r = 1;
+  for (unsigned i = 0; i < p; ++i) r *= 5;
+  return r;
+}
+constexpr unsigned kFastMaxPrecision = 19;
+struct Pow5Table {
+  std::uint64_t value[kFastMaxPrecision + 1];
+  constexpr Pow5Table() : value() {
+    for (unsigned p = 0; p <= kFastMaxPrecision; ++p) value[p] = pow5(p);
+  }
+};
+constexpr Pow5Table kPow5;
+
+inline void put_pair(char* at, unsigned v) noexcept { std::memcpy(at, kPairs.text + 2 * v, 2); }
+
+// Number of decimal digits of v (1 for 0).
+inline unsigned decimal_length(std::uint64_t v) noexcept {
+  v |= 1;  // same length, and keeps 0 at one digit
+  const unsigned bits = 64u - static_cast<unsigned>(std::countl_zero(v));
+  const unsigned guess = (bits * 1233) >> 12;  // floor(bits * log10(2))
+  return guess + 1 - (v < kPow10[guess]);
+}
+
+// Writes the digits of v so that they end just before `end`.
+inline void put_digits(char* end, std::uint64_t v) noexcept {
+  while (v >= 100) {
+    const unsigned r = static_cast<unsigned>(v % 100);
+    v /= 100;
+    end -= 2;
+    put_pair(end, r);
+  }
+  if (v >= 10) {
+    put_pair(end - 2, static_cast<unsigned>(v));
+  } else {
+    end[-1] = static_cast<char>('0' + v);
+  }
+}
+
+// Writes exactly eight digits of v < 10^8 at `at`, with leading zeros.
+inline void put_eight(char* at, std::uint32_t v) noexcept {
+  const std::uint32_t hi = v / 10000, lo = v % 10000;
+  put_pair(at, hi / 100);
+  put_pair(at + 2, hi % 100);
+  put_pair(at + 4, lo / 100);
+  put_pair(at + 6, lo % 100);
+}
+
+// Writes exactly n digits of v < 10^n so that they end just before `end`.
+inline void put_digits_exact(char* end, std::uint64_t v, unsigned n) noexcept {
+  while (n >= 8) {
+    end -= 8;
+    put_eight(end, static_cast<std::uint32_t>(v % 100000000));
+    v /= 100000000;
+    n -= 8;
+  }
+  auto w = static_cast<std::uint32_t>(v);
+  while (n >= 2) {
+    end -= 2;
+    put_pair(end, w % 100);
+    w /= 100;
+    n -= 2;
+  }
+  if (n != 0) end[-1] = static_cast<char>('0' + w);
+}
+
+// Right-aligns `len` bytes already written at dst within `width` columns.
+inline char* align_written(char* dst, std::size_t len, unsigned width) noexcept {
+  if (len >= width) return dst + len;
+  const std::size_t pad = width - len;
+  std::memmove(dst + pad, dst, len);
+  std::memset(dst, ' ', pad);
+  return dst + width;
+}
+
+inline char* write_text(char* dst, const char* text, std::size_t len, unsigned width) noexcept {
+  if (len < width) {
+    std::memset(dst, ' ', width - len);
+    dst += width - len;
+  }
+  std::memcpy(dst, text, len);
+  return dst + len;
+}
+
+// Exact path for any finite value and any precision. to_chars takes an int
+// precision; beyond 1074 fraction digits every double's expansion has ended,
+// so larger precisions are the 1100-digit text followed by zeros.
+char* write_fixed_slow(char* dst, double value, unsigned width, unsigned precision) noexcept {
+  constexpr unsigned kMaxDirect = 1100;
+  const unsigned direct = precision < kMaxDirect ? precision : kMaxDirect;
+  char* const last = dst + fixed_max_len(0, direct);
+  const std::to_chars_result r =
+      std::to_chars(dst, last, value, std::chars_format::fixed, static_cast<int>(direct));
+  char* end = r.ptr;  // cannot fail: the room covers the longest text
+  if (precision > direct) {
+    std::memset(end, '0', precision - direct);
+    end += precision - direct;
+  }
+  return align_written(dst, static_cast<std::size_t>(end - dst), width);
+}
+
+}  // namespace
+
+char* write_fixed(char* dst, double value, unsigned width, unsigned precision) noexcept {
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const bool negative = (bits >> 63) != 0;
+  const unsigned biased = static_cast<unsigned>(bits >> 52) & 0x7ff;
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+
+  if (biased == 0x7ff) {
+    if (fraction != 0) return write_text(dst, "NaN", 3, width);
+    return negative ? write_text(dst, "-inf", 4, width) : write_text(dst, "inf", 3, width);
+  }
+  // Fast path: |value| < 2^63, so the integer part fits 64 bits, and
+  // precision <= 19, so the fraction digits fit 64 bits.
+  if (biased >= 1023 + 63 || precision > kFastMaxPrecision) {
+    return write_fixed_slow(dst, value, width, precision);
+  }
+
+  // value = mant * 2^e2 exactly.
+  std::uint64_t mant;
+  int e2;
+  if (biased == 0) {
+    mant = fraction;
+    e2 = -1074;
+  } else {
+    mant = fraction | (std::uint64_t{1} << 52);
+    e2 = static_cast<int>(biased) - 1075;
+  }
+
+  // Split into the integer part and the fraction bits (still times 2^e2).
+  std::uint64_t int_part, frac_mant;
+  if (e2 >= 0) {
+    int_part = mant << e2;  // e2 <= 10 here, so no bits are lost
+    frac_mant = 0;
+  } else if (e2 > -64) {
+    int_part = mant >> -e2;
+    frac_mant = mant & ((std::uint64_t{1} << -e2) - 1);
+  } else {
+    int_part = 0;
+    frac_mant = mant;
+  }
+
+  // frac_digits = round(frac_mant * 2^e2 * 10^p) = round(frac_mant * 5^p * 2^(e2 + p)),
+  // computed exactly: frac_mant * 5^p < 2^53 * 2^45 fits 128 bits.
+  std::uint64_t frac_digits = 0;
+  if (frac_mant != 0) {
+    const u128 scaled = static_cast<u128>(frac_mant) * kPow5.value[precision];
+    const int shift = e2 + static_cast<int>(precision);
+    if (shift >= 0) {
+      // Few enough fraction bits: the product is exact and below 10^p.
+      frac_digits = static_cast<std::uint64_t>(scaled << shift);
+    } else if (shift > -128) {
+      const unsigned down = static_cast<unsigned>(-shift);
+      frac_digits = static_cast<std::uint64_t>(scaled >> down);
+      const u128 rest = scaled & ((u128{1} << down) - 1);
+      const u128 half = u128{1} << (down - 1);
+      // The last digit of the whole rounded number is the last fraction
+      // digit, or the last integer digit when there are no fraction digits.
+      const std::uint64_t last = precision != 0 ? frac_digits : int_part;
+      if (rest > half || (rest == half && (last & 1) != 0)) {
+        ++frac_digits;
+        if (frac_digits == kPow10[precision]) {
+          frac_digits = 0;
+          ++int_part;  // at most 2^63, no overflow
+        }
+      }
+    }
+    // else: below 2^-128 of a unit of the last digit, far under half.
+  }
+
+  const unsigned int_len = decimal_length(int_part);
+  const std::size_t len =
+      std::size_t{negative} + int_len + (precision != 0 ? precision + 1 : 0);
+  char* p = dst;
+  if (len < width) {
+    std::memset(p, ' ', width - len);
+    p += width - len;
+  }
+  if (negative) *p++ = '-';
+  char* const int_end = p + int_len;
+  put_digits(int_end, int_part);
+  if (precision != 0) {
+    *int_end = '.';
+    put_digits_exact(int_end + 1 + precision, frac_digits, precision);
+    return int_end + 1 + precision;
+  }
+  return int_end;
+}
+
+char* write_uint(char* dst, std::uint64_t value, unsigned width) noexcept {
+  const unsigned len = decimal_length(value);
+  if (len < width) {
+    std::memset(dst, ' ', width - len);
+    dst += width - len;
+  }
+  put_digits(dst + len, value);
+  return dst + len;
+}
+
+char* write_int(char* dst, std::int64_t value, unsigned width) noexcept {
+  if (value >= 0) return write_uint(dst, static_cast<std::uint64_t>(value), width);
+  const std::uint64_t magnitude = std::uint64_t{0} - static_cast<std::uint64_t>(value);
+  const unsigned len = decimal_length(magnitude) + 1;
+  if (len < width) {
+    std::memset(dst, ' ', width - len);
+    dst += width - len;
+  }
+  *dst = '-';
+  put_digits(dst + len, magnitude);
+  return dst + len;
+}
+
+}  // namespace ak::text
