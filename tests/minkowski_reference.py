@@ -66,16 +66,27 @@ def lattice_vector(b, h):
 
 
 class Ring:
-    """Fixed ring of states; never-written slots hold the all-zero state."""
+    """Fixed ring of states; never-written slots hold the all-zero state.
+
+    Membership is kept in a multiset of the slot contents so a lookup does not
+    scan every slot (the answers are the same as a linear scan).
+    """
 
     def __init__(self, slots, width):
-        self.entries = [(0,) * width for _ in range(slots)]
+        zero = (0,) * width
+        self.entries = [zero] * slots
+        self.counts = {zero: slots}
         self.index = 0
 
     def seen_then_store(self, state):
         state = tuple(state)
-        seen = state in self.entries
+        seen = state in self.counts
+        old = self.entries[self.index]
+        self.counts[old] -= 1
+        if not self.counts[old]:
+            del self.counts[old]
         self.entries[self.index] = state
+        self.counts[state] = self.counts.get(state, 0) + 1
         self.index = (self.index + 1) % len(self.entries)
         return seen
 

@@ -1,0 +1,109 @@
+// The `_atomlines` module: typed extended-XYZ atom lines, read into column
+// groups and written from per-kind matrices.
+#include <Python.h>
+
+#include <vector>
+
+#include "call.hpp"
+#include "module.hpp"
+#include "reader.hpp"
+#include "results.hpp"
+#include "writer.hpp"
+
+namespace {
+
+using ak::frame::Args;
+using ak::frame::ElementType;
+using ak::frame::PyRef;
+using ak::frame::Signature;
+
+constexpr Signature kWriteAtoms{
+    "write_atoms_rs", {"sym_codepoints", "sym_width", "float_mat", "int_mat", "bool_mat", "col_types"}, 6, 6};
+constexpr Signature kReadAtomLines{"read_atom_lines_rs", {"lines", "col_types"}, 2, 2};
+
+PyObject* write_atoms(Args& args) {
+  const auto sym_codepoints = args.array<std::uint32_t>(0, ElementType::uint32);
+  const std::uint64_t sym_width = args.uint64(1);
+  const auto float_mat = args.array<double>(2, ElementType::float64);
+  const auto int_mat = args.array<std::int64_t>(3, ElementType::int64);
+  const auto bool_mat = args.array<std::uint8_t>(4, ElementType::uint8);
+  const std::vector<std::uint8_t> col_types = args.bytes(5);
+  const auto text = ak::atomlines::write_atom_block(sym_codepoints.view, sym_width, float_mat.view,
+                                                    int_mat.view, bool_mat.view, col_types);
+  return ak::frame::text_result(text.view()).release();
+}
+
+void set_item(PyObject* dict, const char* key, PyRef& value) {
+  if (PyDict_SetItemString(dict, key, value.get()) < 0) ak::frame::throw_python_error();
+}
+
+PyObject* read_atom_lines(Args& args) {
+  const auto lines = args.strings(0);
+  const std::vector<std::uint8_t> col_types = args.bytes(1);
+  auto columns = ak::frame::take(ak::atomlines::parse_atom_lines(lines.views(), col_types));
+
+  PyRef floats = ak::frame::array_result(std::move(columns.floats), ElementType::float64);
+  PyRef ints = ak::frame::array_result(std::move(columns.ints), ElementType::int64);
+  PyRef bools = ak::frame::array_result(std::move(columns.bools), ElementType::uint8);
+  PyRef strs = PyRef::steal(ak::frame::check(PyList_New(static_cast<Py_ssize_t>(columns.strs.size()))));
+  for (std::size_t j = 0; j < columns.strs.size(); ++j) {
+    PyList_SET_ITEM(strs.get(), static_cast<Py_ssize_t>(j),
+                    ak::frame::string_list_result(columns.strs[j]).release());
+  }
+
+  PyRef result = PyRef::steal(ak::frame::check(PyDict_New()));
+  set_item(result.get(), "floats", floats);
+  set_item(result.get(), "ints", ints);
+  set_item(result.get(), "bools", bools);
+  set_item(result.get(), "strs", strs);
+  return result.release();
+}
+
+AK_FASTCALL_ENTRY(write_atoms_entry, kWriteAtoms, write_atoms)
+AK_FASTCALL_ENTRY(read_atom_lines_entry, kReadAtomLines, read_atom_lines)
+
+constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
+
+#define AK_ENTRY(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
+
+PyMethodDef functions[] = {
+    {"write_atoms_rs", AK_ENTRY(write_atoms_entry), kFastCall,
+     "write_atoms_rs(sym_codepoints, sym_width, float_mat, int_mat, bool_mat, col_types)\n--\n\n"
+     "Build the complete extxyz atom block (all `natoms` lines) as a Python str.\n\n"
+     "Parameters\n----------\n"
+     "sym_codepoints : ndarray uint32 [natoms, max_str_len]\n"
+     "    a (natoms, max_str_len) uint32 array of UTF-32 LE codepoints; a 0 ends a symbol.\n"
+     "sym_width : int\n    Width in characters to which each symbol is left-justified.\n"
+     "float_mat : ndarray float64 [natoms, n_float]\n    Float columns, in the order of the float codes.\n"
+     "int_mat : ndarray int64 [natoms, n_int]\n    Integer columns, in the order of the integer codes.\n"
+     "bool_mat : ndarray uint8 [natoms, n_bool]\n    Boolean columns (0 is false, anything else true).\n"
+     "col_types : bytes or list[int]\n    One code per field of a line:\n"
+     "    b's'=115 symbol, left-justified to `sym_width`;\n"
+     "    b'f'=102 float, written \" %16.8f\";\n"
+     "    b'i'=105 int, written \" %8d\";\n"
+     "    b'b'=98 bool, written \"  T\" / \"  F\";\n"
+     "    any other code writes nothing.\n\n"
+     "Returns\n-------\n"
+     "str\n    `natoms` lines, each ending in a newline.\n\n"
+     "`float_mat`, `int_mat`, `bool_mat` may have 0 columns."},
+    {"read_atom_lines_rs", AK_ENTRY(read_atom_lines_entry), kFastCall,
+     "read_atom_lines_rs(lines, col_types)\n--\n\n"
+     "Parse `natoms` atom lines, returning a Python dict with keys:\n\n"
+     "    \"floats\": ndarray float64 [natoms, n_float_cols]\n"
+     "    \"ints\":   ndarray int64   [natoms, n_int_cols]\n"
+     "    \"bools\":  ndarray uint8   [natoms, n_bool_cols] (0 or 1)\n"
+     "    \"strs\":   list of n_str_cols lists of str, each of length natoms\n\n"
+     "Parameters\n----------\n"
+     "lines : list[str]\n    The `natoms` atom lines of one frame.\n"
+     "col_types : bytes or list[int]\n"
+     "    a bytes/list of ints, one per token per line: b'f'=102 float, b'i'=105 int,\n"
+     "    b's'=115 string, b'b'=98 bool; any other code skips its token.\n\n"
+     "Raises `ValueError` if any line cannot be parsed according to `col_types`."},
+};
+
+PyModuleDef definition = {PyModuleDef_HEAD_INIT, "_atomlines", "", 0, nullptr,
+                          nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__atomlines(void) { return ak::frame::init_module(definition, functions); }

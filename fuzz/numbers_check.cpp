@@ -1,0 +1,733 @@
+// Differential checker for the number text rules.
+//
+//   write_fixed  against std::to_chars (fixed, exact) and, for finite values,
+//                snprintf("%*.*f") as a second exact reference;
+//   parse_float  against strtod (C locale) on grammar-valid tokens, and the
+//                accept/refuse decision against a regular expression of the grammar;
+//   parse_int64  against a reference that finds the first bad digit and the
+//                first overflowing prefix separately;
+//   write_int / write_uint against snprintf.
+// Then times the functions (ns per call).
+//
+// Standalone:
+//   g++ -std=c++20 -O2 -Iframe/src fuzz/numbers_check.cpp frame/src/text/float_parse.cpp
+//       frame/src/text/int_parse.cpp frame/src/text/number_format.cpp -o numbers_check
+//   ./numbers_check [scale]      (scale multiplies the case counts, default 1)
+// As a libFuzzer harness:
+//   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -DAK_LIBFUZZER ...
+// Exits non-zero on any mismatch.
+
+#include <bit>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "text/float_parse.hpp"
+#include "text/int_parse.hpp"
+#include "text/number_format.hpp"
+
+namespace {
+
+using ak::text::fixed_max_len;
+using ak::text::int_max_len;
+
+// ---------------------------------------------------------------- references
+
+// Exact fixed text by std::to_chars, with the field rules applied around it.
+std::size_t ref_fixed(char* out, double x, unsigned width, unsigned precision) {
+  char buf[1600];
+  std::size_t n;
+  if (std::isnan(x)) {
+    n = 3;
+    std::memcpy(buf, "NaN", 3);
+  } else if (std::isinf(x)) {
+    n = std::signbit(x) ? 4 : 3;
+    std::memcpy(buf, std::signbit(x) ? "-inf" : "inf", n);
+  } else {
+    auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed,
+                           static_cast<int>(precision));
+    if (r.ec != std::errc()) std::abort();
+    n = static_cast<std::size_t>(r.ptr - buf);
+  }
+  std::size_t pad = n < width ? width - n : 0;
+  std::memset(out, ' ', pad);
+  std::memcpy(out + pad, buf, n);
+  return pad + n;
+}
+
+// The grammar as a regular expression: an independent statement of what is accepted.
+const std::regex& float_grammar() {
+  static const std::regex re(
+      "[+-]?((inf|infinity|nan)|([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?)",
+      std::regex::ECMAScript | std::regex::icase | std::regex::optimize);
+  return re;
+}
+
+// Reference integer parse: the first non-digit position and the first prefix
+// whose value leaves the range are found separately; the earlier one decides.
+const char* ref_int(std::string_view s, std::int64_t& out) {
+  if (s.empty()) return ak::text::kIntEmpty;
+  bool neg = false;
+  std::size_t i = 0;
+  if (s[0] == '+' || s[0] == '-') {
+    neg = s[0] == '-';
+    i = 1;
+    if (s.size() == 1) return ak::text::kIntInvalidDigit;
+  }
+  std::size_t bad = std::string_view::npos;
+  for (std::size_t j = i; j < s.size(); ++j) {
+    if (s[j] < '0' || s[j] > '9') {
+      bad = j;
+      break;
+    }
+  }
+  const std::string_view bound = neg ? "9223372036854775808" : "9223372036854775807";
+  std::size_t overflow = std::string_view::npos;
+  std::string sig;  // significant digits of the prefix so far
+  for (std::size_t j = i; j < s.size() && j != bad; ++j) {
+    if (sig.empty() && s[j] == '0') continue;
+    sig.push_back(s[j]);
+    if (sig.size() > bound.size() || (sig.size() == bound.size() && sig > bound)) {
+      overflow = j;
+      break;
+    }
+  }
+  if (bad != std::string_view::npos && (overflow == std::string_view::npos || bad <= overflow))
+    return ak::text::kIntInvalidDigit;
+  if (overflow != std::string_view::npos)
+    return neg ? ak::text::kIntTooSmall : ak::text::kIntTooLarge;
+  std::string copy(s);
+  errno = 0;
+  out = std::strtoll(copy.c_str(), nullptr, 10);
+  if (errno != 0) std::abort();
+  return nullptr;
+}
+
+bool same_double(double a, double b) {
+  if (std::isnan(a) || std::isnan(b))
+    return std::isnan(a) && std::isnan(b) && std::signbit(a) == std::signbit(b);
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// ---------------------------------------------------------------- bookkeeping
+
+struct Tally {
+  const char* name;
+  std::uint64_t cases = 0;
+  std::uint64_t mismatches = 0;
+};
+
+int g_reported = 0;
+void report(Tally& t, const std::string& what) {
+  ++t.mismatches;
+  if (g_reported++ < 40) std::printf("MISMATCH %s: %s\n", t.name, what.c_str());
+}
+
+std::string shown(const char* p, std::size_t n) { return "[" + std::string(p, n) + "]"; }
+
+std::string hex(double x) {
+  char b[64];
+  std::snprintf(b, sizeof b, "%a (%016llx)", x,
+                static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(x)));
+  return b;
+}
+
+// ---------------------------------------------------------------- checks
+
+bool check_fixed_one(Tally& t, double x, unsigned width, unsigned precision, bool with_printf) {
+  static std::vector<char> got(4096), want(4096);
+  ++t.cases;
+  char* end = ak::text::write_fixed(got.data(), x, width, precision);
+  auto n = static_cast<std::size_t>(end - got.data());
+  std::size_t m = ref_fixed(want.data(), x, width, precision);
+  bool ok = n == m && n <= fixed_max_len(width, precision) && std::memcmp(got.data(), want.data(), n) == 0;
+  if (ok && with_printf && std::isfinite(x)) {
+    int k = std::snprintf(want.data(), want.size(), "%*.*f", static_cast<int>(width),
+                          static_cast<int>(precision), x);
+    ok = static_cast<std::size_t>(k) == n && std::memcmp(got.data(), want.data(), n) == 0;
+    m = static_cast<std::size_t>(k);
+  }
+  if (!ok) {
+    report(t, hex(x) + " w=" + std::to_string(width) + " p=" + std::to_string(precision) +
+                  " got " + shown(got.data(), n) + " want " + shown(want.data(), m));
+  }
+  return ok;
+}
+
+bool check_parse_one(Tally& t, std::string_view token) {
+  ++t.cases;
+  double got = 12345.0;
+  const char* err = ak::text::parse_float(token, got);
+  std::string copy(token);
+  bool valid = std::regex_match(copy, float_grammar());
+  if (token.empty()) {
+    if (err != ak::text::kFloatEmpty) {
+      report(t, "empty token");
+      return false;
+    }
+    return true;
+  }
+  if (!valid) {
+    if (err != ak::text::kFloatInvalid) {
+      report(t, "accepted invalid token " + shown(token.data(), token.size()));
+      return false;
+    }
+    return true;
+  }
+  if (err != nullptr) {
+    report(t, "refused valid token " + shown(token.data(), token.size()) + ": " + err);
+    return false;
+  }
+  double want = std::strtod(copy.c_str(), nullptr);
+  if (!same_double(got, want)) {
+    report(t, "token " + copy + " got " + hex(got) + " want " + hex(want));
+    return false;
+  }
+  return true;
+}
+
+// Faster variant for tokens built to be valid: skips the regular expression.
+bool check_parse_valid(Tally& t, const char* token, std::size_t n) {
+  ++t.cases;
+  double got = 12345.0;
+  const char* err = ak::text::parse_float(std::string_view(token, n), got);
+  if (err != nullptr) {
+    report(t, "refused valid token " + shown(token, n) + ": " + err);
+    return false;
+  }
+  std::string copy(token, n);
+  double want = std::strtod(copy.c_str(), nullptr);
+  if (!same_double(got, want)) {
+    report(t, "token " + copy + " got " + hex(got) + " want " + hex(want));
+    return false;
+  }
+  return true;
+}
+
+bool check_int_one(Tally& t, std::string_view token) {
+  ++t.cases;
+  std::int64_t got = 0x5a5a, want = 0x5a5a;
+  const char* e1 = ak::text::parse_int64(token, got);
+  const char* e2 = ref_int(token, want);
+  bool ok = (e1 == nullptr) == (e2 == nullptr) &&
+            (e1 == nullptr ? got == want : std::strcmp(e1, e2) == 0);
+  if (!ok) {
+    report(t, "token " + shown(token.data(), token.size()) + " got " +
+                  (e1 ? e1 : std::to_string(got)) + " want " + (e2 ? e2 : std::to_string(want)));
+  }
+  return ok;
+}
+
+bool check_write_int_one(Tally& t, std::uint64_t bits, unsigned width) {
+  ++t.cases;
+  char got[64], want[64];
+  char* e = ak::text::write_int(got, static_cast<std::int64_t>(bits), width);
+  int k = std::snprintf(want, sizeof want, "%*lld", static_cast<int>(width),
+                        static_cast<long long>(static_cast<std::int64_t>(bits)));
+  bool ok = e - got == k && std::memcmp(got, want, static_cast<std::size_t>(k)) == 0 &&
+            static_cast<std::size_t>(k) <= int_max_len(width);
+  e = ak::text::write_uint(got, bits, width);
+  int k2 = std::snprintf(want + 32, 32, "%*llu", static_cast<int>(width),
+                         static_cast<unsigned long long>(bits));
+  ok = ok && e - got == k2 && std::memcmp(got, want + 32, static_cast<std::size_t>(k2)) == 0;
+  if (!ok) report(t, "integer " + std::to_string(bits) + " w=" + std::to_string(width));
+  return ok;
+}
+
+// ---------------------------------------------------------------- generators
+
+struct Rng {
+  std::uint64_t s;
+  std::uint64_t next() {
+    std::uint64_t z = (s += 0x9e3779b97f4a7c15ull);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+  }
+  std::uint64_t below(std::uint64_t n) { return next() % n; }
+  double unit() { return static_cast<double>(next() >> 11) * 0x1p-53; }
+  bool coin() { return (next() & 1) != 0; }
+};
+
+double random_double(Rng& r) {
+  switch (r.below(10)) {
+    case 0:  // any bit pattern
+      return std::bit_cast<double>(r.next());
+    case 1:  // typical coordinates
+      return (r.unit() * 2 - 1) * 100.0;
+    case 2:  // typical range with a random scale
+      return (r.unit() * 2 - 1) * std::pow(10.0, static_cast<int>(r.below(41)) - 20);
+    case 3: {  // dyadic values k / 2^n: many exact ties at the rounding digit
+      const auto k = static_cast<double>(r.next() >> r.below(64));
+      return std::ldexp(r.coin() ? k : -k, -static_cast<int>(r.below(80)));
+    }
+    case 4: {  // near a decimal tie (d + 1/2) * 10^-p, a few ulps either way
+      const int p = static_cast<int>(r.below(18));
+      double x = (static_cast<double>(r.below(2000000)) + 0.5) / std::pow(10.0, p);
+      for (auto s = r.below(5); s > 0; --s) x = std::nextafter(x, r.coin() ? 0.0 : 1e300);
+      return r.coin() ? x : -x;
+    }
+    case 5: {  // powers of ten and their neighbours
+      double x = std::pow(10.0, static_cast<int>(r.below(60)) - 30);
+      if (r.coin()) x = std::nextafter(x, r.coin() ? 0.0 : 1e300);
+      return r.coin() ? x : -x;
+    }
+    case 6:  // subnormals and tiny values
+      return std::bit_cast<double>((r.next() & 0x800fffffffffffffull) |
+                                   (r.below(4) == 0 ? 0 : (r.below(40) << 52)));
+    case 7: {  // large values, around 2^63 and beyond
+      const int e = 1023 + 50 + static_cast<int>(r.below(r.coin() ? 20 : 975));
+      return std::bit_cast<double>((r.next() & 0x800fffffffffffffull) |
+                                   (static_cast<std::uint64_t>(e) << 52));
+    }
+    case 8: {  // integers and half-integers
+      const double x = static_cast<double>(r.below(100000)) + (r.coin() ? 0.5 : 0.0);
+      return r.coin() ? x : -x;
+    }
+    default: {  // small negatives that round to zero, and signed zeros
+      if (r.below(8) == 0) return r.coin() ? 0.0 : -0.0;
+      return -std::ldexp(r.unit(), -static_cast<int>(r.below(70)));
+    }
+  }
+}
+
+// A grammar-valid decimal token with random shape.
+std::size_t random_token(Rng& r, char* out) {
+  char* p = out;
+  switch (r.below(3)) {
+    case 1: *p++ = '-'; break;
+    case 2: if (r.below(4) == 0) *p++ = '+'; break;
+    default: break;
+  }
+  // Lengths favour the short and the just-past-19-digit shapes.
+  auto length = [&r]() -> std::size_t {
+    switch (r.below(4)) {
+      case 0: return r.below(4);
+      case 1: return r.below(12);
+      case 2: return 15 + r.below(8);
+      default: return r.below(40);
+    }
+  };
+  std::size_t ni = length(), nf = length();
+  const bool point = r.below(4) != 0;
+  if (!point) nf = 0;
+  if (ni + nf == 0) ni = 1;
+  const int digit_kind = static_cast<int>(r.below(4));  // all random, 0/9 runs, leading zeros
+  auto digit = [&r, digit_kind](std::size_t i) -> char {
+    if (digit_kind == 1) return r.below(3) == 0 ? '9' : (r.coin() ? '0' : '9');
+    if (digit_kind == 2 && i < 6) return '0';
+    if (digit_kind == 3) return r.below(4) == 0 ? static_cast<char>('0' + r.below(10)) : '0';
+    return static_cast<char>('0' + r.below(10));
+  };
+  for (std::size_t i = 0; i < ni; ++i) *p++ = digit(i);
+  if (point) *p++ = '.';
+  for (std::size_t i = 0; i < nf; ++i) *p++ = digit(ni + i);
+  if (r.below(3) != 0) {
+    *p++ = r.coin() ? 'e' : 'E';
+    switch (r.below(3)) {
+      case 0: *p++ = '-'; break;
+      case 1: *p++ = '+'; break;
+      default: break;
+    }
+    long e;
+    switch (r.below(4)) {
+      case 0: e = static_cast<long>(r.below(30)); break;
+      case 1: e = static_cast<long>(r.below(400)); break;
+      case 2: e = 280 + static_cast<long>(r.below(80)); break;
+      default: e = static_cast<long>(r.below(100000000000ull)); break;
+    }
+    if (r.below(8) == 0) *p++ = '0';
+    p += std::snprintf(p, 32, "%ld", e);
+  }
+  return static_cast<std::size_t>(p - out);
+}
+
+// Tokens from printed doubles: shortest-ish, many digits, and exact midpoints
+// between neighbouring doubles (printed exactly from long double) with
+// neighbours just above and below.
+std::size_t printed_token(Rng& r, char* out, std::size_t cap) {
+  double x = random_double(r);
+  if (!std::isfinite(x)) x = 1.5;
+  switch (r.below(4)) {
+    case 0:
+      return static_cast<std::size_t>(std::snprintf(out, cap, "%.17g", x));
+    case 1:
+      return static_cast<std::size_t>(
+          std::snprintf(out, cap, "%.*e", static_cast<int>(r.below(30)), x));
+    case 2: {
+      const double ax = std::fabs(x);
+      if (ax > 1e30 || ax < 1e-30) return static_cast<std::size_t>(std::snprintf(out, cap, "%.20e", x));
+      return static_cast<std::size_t>(
+          std::snprintf(out, cap, "%.*f", static_cast<int>(r.below(40)), x));
+    }
+    default: {
+      const double y = std::nextafter(x, r.coin() ? 0.0 : HUGE_VAL);
+      if (!std::isfinite(y)) return static_cast<std::size_t>(std::snprintf(out, cap, "%.17g", x));
+      long double mid = (static_cast<long double>(x) + static_cast<long double>(y)) / 2;
+      const auto shift = r.below(3);
+      if (shift == 1) mid = std::nextafter(mid, 0.0L);
+      if (shift == 2) mid = std::nextafter(mid, HUGE_VALL);
+      // 800 significant digits print any long double between these bounds exactly.
+      return static_cast<std::size_t>(std::snprintf(out, cap, "%.800Le", mid));
+    }
+  }
+}
+
+// A random short string over the characters that matter to the grammar.
+std::size_t junk_token(Rng& r, char* out) {
+  static const char alphabet[] = "0123456789+-.eE.dDxXp_ infINFnaNtyY()\t";
+  const std::size_t n = r.below(10);
+  for (std::size_t i = 0; i < n; ++i) out[i] = alphabet[r.below(sizeof alphabet - 1)];
+  return n;
+}
+
+std::size_t int_token(Rng& r, char* out) {
+  char* p = out;
+  switch (r.below(4)) {
+    case 0: *p++ = '-'; break;
+    case 1: *p++ = '+'; break;
+    default: break;
+  }
+  const int kind = static_cast<int>(r.below(4));
+  if (kind == 0) {  // around the range bounds
+    static const char* bounds[] = {"9223372036854775807", "9223372036854775808",
+                                   "9223372036854775806", "9223372036854775809",
+                                   "9223372036854775810", "92233720368547758070",
+                                   "18446744073709551616", "0009223372036854775808"};
+    const char* b = bounds[r.below(8)];
+    std::size_t n = std::strlen(b);
+    std::memcpy(p, b, n);
+    p += n;
+  } else {
+    std::size_t n = kind == 1 ? r.below(6) : r.below(24);
+    for (std::size_t i = 0; i < n; ++i) *p++ = static_cast<char>('0' + r.below(10));
+  }
+  if (r.below(3) == 0 && p != out) {  // one bad byte somewhere
+    static const char bad[] = ".eE x+-_/:";
+    out[r.below(static_cast<std::uint64_t>(p - out))] = bad[r.below(sizeof bad - 1)];
+  }
+  if (r.below(5) == 0) *p++ = "x.9"[r.below(3)];
+  return static_cast<std::size_t>(p - out);
+}
+
+// ---------------------------------------------------------------- fixed cases
+
+struct FixedCase {
+  double value;
+  unsigned width, precision;
+  const char* text;
+};
+const FixedCase kFixedTable[] = {
+    {-0.0, 22, 15, "    -0.000000000000000"},
+    {2.5, 1, 0, "2"},
+    {3.5, 1, 0, "4"},
+    {0.5, 1, 0, "0"},
+    {1.5, 0, 0, "2"},
+    {0.125, 1, 2, "0.12"},
+    {0.375, 1, 2, "0.38"},
+    {-0.000000001, 16, 8, "     -0.00000000"},
+    {NAN, 16, 8, "             NaN"},
+    {-NAN, 16, 8, "             NaN"},
+    {-INFINITY, 16, 8, "            -inf"},
+    {INFINITY, 2, 8, "inf"},
+    {1e20, 16, 8, "100000000000000000000.00000000"},
+    {0.99999999995, 11, 8, " 1.00000000"},
+    {-9.5, 0, 0, "-10"},
+    {9223372036854774784.0, 0, 1, "9223372036854774784.0"},
+    {9223372036854775808.0, 0, 1, "9223372036854775808.0"},
+};
+
+}  // namespace
+
+#ifdef AK_LIBFUZZER
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Tally t{"fuzz"};
+  const std::string_view token(reinterpret_cast<const char*>(data), size);
+  check_int_one(t, token);
+  if (size <= 64) check_parse_one(t, token);  // the regular expression is slow on long input
+  if (size >= 10) {
+    double x;
+    std::memcpy(&x, data, 8);
+    check_fixed_one(t, x, data[8] % 40, data[9] % 40, true);
+    std::uint64_t bits;
+    std::memcpy(&bits, data, 8);
+    check_write_int_one(t, bits, data[8] % 30);
+  }
+  if (t.mismatches != 0) std::abort();
+  return 0;
+}
+
+#else
+
+namespace {
+
+template <class F>
+double ns_per_call(std::size_t calls, F&& body) {
+  auto t0 = std::chrono::steady_clock::now();
+  body();
+  auto t1 = std::chrono::steady_clock::now();
+  return std::chrono::duration<double, std::nano>(t1 - t0).count() / static_cast<double>(calls);
+}
+
+void run_timings() {
+  Rng r{42};
+  constexpr std::size_t kN = 1 << 16;
+  constexpr int kRounds = 40;
+  std::vector<double> coords(kN), wide(kN);
+  for (std::size_t i = 0; i < kN; ++i) {
+    coords[i] = (r.unit() * 2 - 1) * 50.0;
+    wide[i] = (r.unit() * 2 - 1) * std::pow(10.0, static_cast<int>(r.below(8)));
+  }
+  // Tokens as the writers produce them: "%.15f" of coordinates, 17-18 digits.
+  std::vector<std::string> tokens, short_tokens, int_tokens;
+  for (std::size_t i = 0; i < kN; ++i) {
+    char b[64];
+    std::snprintf(b, sizeof b, "%.15f", coords[i]);
+    tokens.emplace_back(b);
+    std::snprintf(b, sizeof b, "%.8f", coords[i]);
+    short_tokens.emplace_back(b);
+    std::snprintf(b, sizeof b, "%lld", static_cast<long long>(r.below(2000000)) - 1000000);
+    int_tokens.emplace_back(b);
+  }
+  const std::size_t calls = kN * kRounds;
+  volatile double sink = 0;
+  volatile std::int64_t isink = 0;
+  std::vector<char> out(kN * 40);
+
+  auto parse_time = [&](const std::vector<std::string>& toks) {
+    return ns_per_call(calls, [&] {
+      double acc = 0;
+      for (int k = 0; k < kRounds; ++k)
+        for (const auto& s : toks) {
+          double v;
+          ak::text::parse_float(s, v);
+          acc += v;
+        }
+      sink = acc;
+    });
+  };
+  auto from_chars_time = [&](const std::vector<std::string>& toks) {
+    return ns_per_call(calls, [&] {
+      double acc = 0;
+      for (int k = 0; k < kRounds; ++k)
+        for (const auto& s : toks) {
+          double v;
+          std::from_chars(s.data(), s.data() + s.size(), v);
+          acc += v;
+        }
+      sink = acc;
+    });
+  };
+  auto strtod_time = [&](const std::vector<std::string>& toks) {
+    return ns_per_call(kN * 4, [&] {
+      double acc = 0;
+      for (int k = 0; k < 4; ++k)
+        for (const auto& s : toks) acc += std::strtod(s.c_str(), nullptr);
+      sink = acc;
+    });
+  };
+  auto fixed_time = [&](const std::vector<double>& xs, unsigned w, unsigned p) {
+    return ns_per_call(calls, [&] {
+      for (int k = 0; k < kRounds; ++k) {
+        char* o = out.data();
+        for (double x : xs) {
+          o = ak::text::write_fixed(o, x, w, p);
+          if (o > out.data() + out.size() - 400) o = out.data();
+        }
+        sink = static_cast<double>(o - out.data());
+      }
+    });
+  };
+  auto to_chars_time = [&](const std::vector<double>& xs, unsigned p) {
+    return ns_per_call(calls, [&] {
+      for (int k = 0; k < kRounds; ++k) {
+        char* o = out.data();
+        for (double x : xs) {
+          o = std::to_chars(o, o + 400, x, std::chars_format::fixed, static_cast<int>(p)).ptr;
+          if (o > out.data() + out.size() - 400) o = out.data();
+        }
+        sink = static_cast<double>(o - out.data());
+      }
+    });
+  };
+
+  std::printf("timing (ns per call, %zu calls each):\n", calls);
+  std::printf("  parse_float  %%.15f tokens (\"-12.345678901234567\"): %6.1f   from_chars %6.1f   strtod %6.1f\n",
+              parse_time(tokens), from_chars_time(tokens), strtod_time(tokens));
+  std::printf("  parse_float  %%.8f tokens (\"-12.34567890\"):         %6.1f   from_chars %6.1f\n",
+              parse_time(short_tokens), from_chars_time(short_tokens));
+  std::printf("  parse_int64  (\"-123456\"):                          %6.1f\n",
+              ns_per_call(calls, [&] {
+                std::int64_t acc = 0;
+                for (int k = 0; k < kRounds; ++k)
+                  for (const auto& s : int_tokens) {
+                    std::int64_t v;
+                    ak::text::parse_int64(s, v);
+                    acc += v;
+                  }
+                isink = acc;
+              }));
+  std::printf("  write_fixed  (22,15) coordinates:                   %6.1f   to_chars %6.1f\n",
+              fixed_time(coords, 22, 15), to_chars_time(coords, 15));
+  std::printf("  write_fixed  (19,16) coordinates:                   %6.1f   to_chars %6.1f\n",
+              fixed_time(coords, 19, 16), to_chars_time(coords, 16));
+  std::printf("  write_fixed  (16,8)  up to 1e7:                     %6.1f   to_chars %6.1f\n",
+              fixed_time(wide, 16, 8), to_chars_time(wide, 8));
+  std::printf("  write_int    (8) small integers:                    %6.1f\n",
+              ns_per_call(calls, [&] {
+                for (int k = 0; k < kRounds; ++k) {
+                  char* o = out.data();
+                  for (std::size_t i = 0; i < kN; ++i)
+                    o = ak::text::write_int(o, static_cast<std::int64_t>(i) - 30000, 8);
+                  sink = static_cast<double>(o - out.data());
+                }
+              }));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
+  auto count = [scale](double n) { return static_cast<std::uint64_t>(n * scale); };
+  Rng r{0x5eed};
+  std::vector<Tally> tallies;
+
+  {  // fixed float format
+    Tally t{"write_fixed table"};
+    std::vector<char> got(400);
+    for (const FixedCase& c : kFixedTable) {
+      ++t.cases;
+      char* e = ak::text::write_fixed(got.data(), c.value, c.width, c.precision);
+      if (std::string_view(got.data(), static_cast<std::size_t>(e - got.data())) != c.text)
+        report(t, std::string("table ") + c.text + " got " + shown(got.data(), static_cast<std::size_t>(e - got.data())));
+    }
+    tallies.push_back(t);
+
+    Tally used{"write_fixed (22,15) (19,16) (11,8) (16,8)"};
+    const unsigned used_formats[4][2] = {{22, 15}, {19, 16}, {11, 8}, {16, 8}};
+    for (std::uint64_t i = 0, n = count(24e6); i < n; ++i) {
+      const auto& f = used_formats[i & 3];
+      check_fixed_one(used, random_double(r), f[0], f[1], (i & 63) == 0);
+    }
+    tallies.push_back(used);
+
+    Tally any{"write_fixed p=0..25"};
+    for (std::uint64_t i = 0, n = count(8e6); i < n; ++i) {
+      const auto p = static_cast<unsigned>(r.below(26));
+      check_fixed_one(any, random_double(r), static_cast<unsigned>(r.below(30)), p, (i & 31) == 0);
+    }
+    // Every power of two, with both signs, at a few precisions (all exact ties
+    // below the last digit for negative exponents).
+    for (int e = -1074; e <= 1023; ++e)
+      for (unsigned p : {0u, 1u, 8u, 15u, 16u, 17u, 19u, 20u})
+        for (double s : {1.0, -1.0}) check_fixed_one(any, s * std::ldexp(1.0, e), 0, p, true);
+    // Large precisions go the exact slow path.
+    for (unsigned p : {40u, 400u, 1074u, 1100u, 1200u})
+      for (int i = 0; i < 200; ++i) check_fixed_one(any, random_double(r), 0, p, true);
+    tallies.push_back(any);
+  }
+
+  {  // decimal float parse
+    Tally table{"parse_float table"};
+    struct ParseCase {
+      const char* token;
+      const char* error;
+      double value;
+    };
+    const ParseCase cases[] = {
+        {"1.", nullptr, 1.0},          {".5", nullptr, 0.5},
+        {"1E+05", nullptr, 1e5},       {"007", nullptr, 7.0},
+        {"-0", nullptr, -0.0},         {"NAN", nullptr, NAN},
+        {"-nan", nullptr, -NAN},       {"Inf", nullptr, INFINITY},
+        {"-Infinity", nullptr, -INFINITY}, {"1e400", nullptr, INFINITY},
+        {"-1e400", nullptr, -INFINITY}, {"1e-400", nullptr, 0.0},
+        {"-1e-400", nullptr, -0.0},    {"0e999999999999999999999", nullptr, 0.0},
+        {"4.9406564584124654e-324", nullptr, 0x1p-1074},
+        {"2.4703282292062327e-324", nullptr, 0.0},  // just below half the smallest subnormal
+        {"2.4703282292062328e-324", nullptr, 0x1p-1074},
+        {"1e-310", nullptr, 1e-310},
+        {"1.7976931348623157e308", nullptr, 1.7976931348623157e308},
+        {"1.7976931348623158e308", nullptr, 1.7976931348623157e308},
+        {"1.797693134862315807937289714054e308", nullptr, INFINITY},  // past the tie
+        {"1.797693134862315807937289714053e308", nullptr, 1.7976931348623157e308},
+        {"", ak::text::kFloatEmpty, 0},  {".", ak::text::kFloatInvalid, 0},
+        {"e5", ak::text::kFloatInvalid, 0}, {"1e", ak::text::kFloatInvalid, 0},
+        {"+", ak::text::kFloatInvalid, 0},  {"-", ak::text::kFloatInvalid, 0},
+        {"1.0d0", ak::text::kFloatInvalid, 0}, {"0x1p3", ak::text::kFloatInvalid, 0},
+        {"1_000", ak::text::kFloatInvalid, 0}, {"nan(1)", ak::text::kFloatInvalid, 0},
+        {"infin", ak::text::kFloatInvalid, 0}, {"+-1", ak::text::kFloatInvalid, 0},
+        {" 1", ak::text::kFloatInvalid, 0},   {"1 ", ak::text::kFloatInvalid, 0},
+        {"1e+", ak::text::kFloatInvalid, 0},  {".e1", ak::text::kFloatInvalid, 0},
+        {"1..2", ak::text::kFloatInvalid, 0}, {"1e5.0", ak::text::kFloatInvalid, 0},
+    };
+    for (const ParseCase& c : cases) {
+      ++table.cases;
+      double v = 777.0;
+      const char* err = ak::text::parse_float(c.token, v);
+      if (err != c.error || (err == nullptr && !same_double(v, c.value)))
+        report(table, std::string("token [") + c.token + "] got " + (err ? err : hex(v)));
+    }
+    tallies.push_back(table);
+
+    Tally valid{"parse_float random valid tokens vs strtod"};
+    std::vector<char> buf(2000);
+    for (std::uint64_t i = 0, n = count(6e6); i < n; ++i)
+      check_parse_valid(valid, buf.data(), random_token(r, buf.data()));
+    for (std::uint64_t i = 0, n = count(3e6); i < n; ++i)
+      check_parse_valid(valid, buf.data(), printed_token(r, buf.data(), buf.size()));
+    tallies.push_back(valid);
+
+    Tally junk{"parse_float grammar vs regex"};
+    for (std::uint64_t i = 0, n = count(3e5); i < n; ++i)
+      check_parse_one(junk, std::string_view(buf.data(), junk_token(r, buf.data())));
+    for (std::uint64_t i = 0, n = count(1e5); i < n; ++i)  // valid tokens through the regex too
+      check_parse_one(junk, std::string_view(buf.data(), random_token(r, buf.data())));
+    tallies.push_back(junk);
+  }
+
+  {  // integer parse and integer fields
+    Tally t{"parse_int64 vs reference"};
+    const char* fixed[] = {"+5", "-0", "5.0", "1e3", "0x10", "-", "+", "", "9223372036854775808",
+                           "-9223372036854775808", "-9223372036854775809", "9223372036854775807",
+                           "99999999999999999999x", "9x9999999999999999999999", "++1", " 1"};
+    for (const char* s : fixed) check_int_one(t, s);
+    char buf[64];
+    for (std::uint64_t i = 0, n = count(4e6); i < n; ++i) check_int_one(t, std::string_view(buf, int_token(r, buf)));
+    tallies.push_back(t);
+
+    Tally w{"write_int / write_uint vs snprintf"};
+    for (std::uint64_t i = 0, n = count(3e6); i < n; ++i) {
+      std::uint64_t bits = r.next() >> r.below(64);
+      if (r.coin()) bits = std::uint64_t{0} - bits;
+      check_write_int_one(w, bits, static_cast<unsigned>(r.below(24)));
+    }
+    for (std::uint64_t b : {0ull, 1ull, 9ull, 10ull, 99ull, 100ull, 0x8000000000000000ull,
+                            0x7fffffffffffffffull, 0xffffffffffffffffull})
+      for (unsigned wd : {0u, 6u, 8u, 25u}) check_write_int_one(w, b, wd);
+    tallies.push_back(w);
+  }
+
+  std::uint64_t total = 0, bad = 0;
+  for (const Tally& t : tallies) {
+    std::printf("%-46s %11llu cases  %llu mismatches\n", t.name,
+                static_cast<unsigned long long>(t.cases), static_cast<unsigned long long>(t.mismatches));
+    total += t.cases;
+    bad += t.mismatches;
+  }
+  std::printf("total %llu cases, %llu mismatches\n", static_cast<unsigned long long>(total),
+              static_cast<unsigned long long>(bad));
+  if (scale > 0) run_timings();
+  return bad == 0 ? 0 : 1;
+}
+
+#endif  // AK_LIBFUZZER
