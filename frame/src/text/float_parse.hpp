@@ -14,8 +14,8 @@
 
 namespace ak::text {
 
-inline constexpr const char* kFloatEmpty = "cannot parse float from empty string";
-inline constexpr const char* kFloatInvalid = "invalid float literal";
+extern const char kFloatEmpty[];    // "cannot parse float from empty string"
+extern const char kFloatInvalid[];  // "invalid float literal"
 
 // Returns nullptr on success (value in `out`), otherwise kFloatEmpty or
 // kFloatInvalid; `out` is left untouched on failure.

@@ -5,6 +5,11 @@
 
 namespace ak::text {
 
+const char kIntEmpty[] = "cannot parse integer from empty string";
+const char kIntInvalidDigit[] = "invalid digit found in string";
+const char kIntTooLarge[] = "number too large to fit in target type";
+const char kIntTooSmall[] = "number too small to fit in target type";
+
 const char* parse_int64(std::string_view token, std::int64_t& out) noexcept {
   const char* p = token.data();
   const char* const end = p + token.size();

@@ -12,10 +12,10 @@
 
 namespace ak::text {
 
-inline constexpr const char* kIntEmpty = "cannot parse integer from empty string";
-inline constexpr const char* kIntInvalidDigit = "invalid digit found in string";
-inline constexpr const char* kIntTooLarge = "number too large to fit in target type";
-inline constexpr const char* kIntTooSmall = "number too small to fit in target type";
+extern const char kIntEmpty[];         // "cannot parse integer from empty string"
+extern const char kIntInvalidDigit[];  // "invalid digit found in string"
+extern const char kIntTooLarge[];      // "number too large to fit in target type"
+extern const char kIntTooSmall[];      // "number too small to fit in target type"
 
 // Returns nullptr on success (value in `out`), otherwise one of the four texts
 // above; `out` is left untouched on failure.

@@ -112,6 +112,20 @@ inline void put_digits_exact(char* end, std::uint64_t v, unsigned n) noexcept {
   if (n != 0) end[-1] = static_cast<char>('0' + w);
 }
 
+// Writes the `pad` spaces in front of a field and returns the position after
+// them. `room` bytes from dst are writable; for the usual narrow fields one
+// fixed-size store of spaces avoids a call to memset.
+inline char* put_spaces(char* dst, std::size_t pad, std::size_t room) noexcept {
+  constexpr std::size_t kBlock = 16;
+  static constexpr char kSpaces[kBlock + 1] = "                ";
+  if (pad <= kBlock && room >= kBlock) {
+    std::memcpy(dst, kSpaces, kBlock);
+  } else {
+    std::memset(dst, ' ', pad);
+  }
+  return dst + pad;
+}
+
 // Right-aligns `len` bytes already written at dst within `width` columns.
 inline char* align_written(char* dst, std::size_t len, unsigned width) noexcept {
   if (len >= width) return dst + len;
@@ -206,13 +220,13 @@ char* write_fixed(char* dst, double value, unsigned width, unsigned precision) n
       // The last digit of the whole rounded number is the last fraction
       // digit, or the last integer digit when there are no fraction digits.
       const std::uint64_t last = precision != 0 ? frac_digits : int_part;
-      if (rest > half || (rest == half && (last & 1) != 0)) {
-        ++frac_digits;
-        if (frac_digits == kPow10[precision]) {
-          frac_digits = 0;
-          ++int_part;  // at most 2^63, no overflow
-        }
-      }
+      // Data-dependent, so without branches: round up, then carry a
+      // fraction that reached 10^p into the integer part (at most 2^63).
+      const bool up = (rest > half) | ((rest == half) & ((last & 1) != 0));
+      frac_digits += up;
+      const bool carry = frac_digits == kPow10[precision];
+      int_part += carry;
+      frac_digits -= carry ? frac_digits : 0;
     }
     // else: below 2^-128 of a unit of the last digit, far under half.
   }
@@ -221,13 +235,20 @@ char* write_fixed(char* dst, double value, unsigned width, unsigned precision) n
   const std::size_t len =
       std::size_t{negative} + int_len + (precision != 0 ? precision + 1 : 0);
   char* p = dst;
-  if (len < width) {
-    std::memset(p, ' ', width - len);
-    p += width - len;
-  }
-  if (negative) *p++ = '-';
+  if (len < width) p = put_spaces(p, width - len, fixed_max_len(width, precision));
+  // Signs and one- or two-digit integer parts are mixed in real data, so
+  // both are written without branches: the '-' is always stored (the room
+  // allows it) and kept only for negatives.
+  *p = '-';
+  p += negative;
   char* const int_end = p + int_len;
-  put_digits(int_end, int_part);
+  if (int_part < 100) {
+    const auto v = static_cast<unsigned>(int_part);
+    p[0] = kPairs.text[2 * v + (v < 10)];  // single digit: its own character
+    int_end[-1] = kPairs.text[2 * v + 1];
+  } else {
+    put_digits(int_end, int_part);
+  }
   if (precision != 0) {
     *int_end = '.';
     put_digits_exact(int_end + 1 + precision, frac_digits, precision);
@@ -238,10 +259,7 @@ char* write_fixed(char* dst, double value, unsigned width, unsigned precision) n
 
 char* write_uint(char* dst, std::uint64_t value, unsigned width) noexcept {
   const unsigned len = decimal_length(value);
-  if (len < width) {
-    std::memset(dst, ' ', width - len);
-    dst += width - len;
-  }
+  if (len < width) dst = put_spaces(dst, width - len, int_max_len(width));
   put_digits(dst + len, value);
   return dst + len;
 }
@@ -250,10 +268,7 @@ char* write_int(char* dst, std::int64_t value, unsigned width) noexcept {
   if (value >= 0) return write_uint(dst, static_cast<std::uint64_t>(value), width);
   const std::uint64_t magnitude = std::uint64_t{0} - static_cast<std::uint64_t>(value);
   const unsigned len = decimal_length(magnitude) + 1;
-  if (len < width) {
-    std::memset(dst, ' ', width - len);
-    dst += width - len;
-  }
+  if (len < width) dst = put_spaces(dst, width - len, int_max_len(width));
   *dst = '-';
   put_digits(dst + len, magnitude);
   return dst + len;

@@ -12,6 +12,11 @@
 //
 // The writers take a pointer with room for the longest possible field
 // (fixed_max_len / int_max_len) and return the pointer past the last byte.
+// They may use the whole room as scratch: bytes past the returned pointer
+// are unspecified. For reserving a whole block up front, count each field
+// at its usual length (the width, or sign + integer digits + point +
+// precision when wider) and ask TextBuffer::ensure() for the maximum room
+// per field; fixed_max_len is over 300 bytes at every precision.
 #pragma once
 
 #include <cstddef>

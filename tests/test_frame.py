@@ -1,0 +1,518 @@
+"""The call boundary of `_coordtext`: module attributes, argument binding,
+argument intake, result arrays and reference/memory hygiene."""
+
+import collections.abc
+import gc
+import importlib
+import inspect
+import os
+import subprocess
+import sys
+import tracemalloc
+
+import numpy as np
+import pytest
+
+import _coordtext
+from _coordtext import PanicException
+
+M = _coordtext
+Z3 = np.zeros((0, 3))
+
+
+def raises_exact(exc_type, message, fn, *args, **kwargs):
+    """Calls fn and checks the exception's exact type and exact text."""
+    with pytest.raises(BaseException) as info:
+        fn(*args, **kwargs)
+    assert type(info.value) is exc_type, repr(info.value)
+    assert str(info.value) == message
+    return info.value
+
+
+# --- module object ---------------------------------------------------------
+
+SIGNATURES = {
+    "parse_poscar_positions_rs": ("(lines, selective)", "Parse the N-atom position block from a POSCAR/CONTCAR file."),
+    "format_poscar_positions_rs": ("(coord, flags=None)", "Format the N-atom position block for a POSCAR/CONTCAR file."),
+    "parse_xdatcar_coords_rs": ("(lines)", "Parse the coordinate block for one XDATCAR frame."),
+    "format_xdatcar_config_rs": ("(scaled_positions, index)", "Format one complete XDATCAR configuration block."),
+    "parse_xyz_block_rs": ("(lines)", "Parse N atom lines from a simple XYZ file."),
+    "format_xyz_block_rs": ("(symbols, positions)", "Format N atoms as simple XYZ atom lines."),
+}
+
+
+def test_module_attributes_and_reimport_gives_the_same_object():
+    assert M.__all__ == list(SIGNATURES)
+    assert M.__doc__ == ""
+    assert issubclass(PanicException, BaseException) and not issubclass(PanicException, Exception)
+    assert PanicException.__bases__ == (BaseException,)
+    saved = sys.modules.pop("_coordtext")
+    try:
+        again = importlib.import_module("_coordtext")
+    finally:
+        sys.modules["_coordtext"] = saved
+    assert again is saved
+    # Functions are registered once: a second import must not extend __all__.
+    assert again.__all__ == list(SIGNATURES)
+
+
+SUBINTERPRETER_SCRIPT = '''
+import _coordtext
+import _interpreters
+interp = _interpreters.create("legacy")
+_interpreters.run_string(interp, """
+try:
+    import _coordtext
+except ImportError as e:
+    print("refused:", "sub-interpreters" in str(e))
+else:
+    print("imported")
+""")
+_interpreters.destroy(interp)
+print(_coordtext.parse_xdatcar_coords_rs(["1 2 3"]).tolist())
+'''
+
+
+def test_sub_interpreter_import_is_refused_and_main_stays_usable():
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join([os.path.dirname(M.__file__), env.get("PYTHONPATH", "")])
+    run = subprocess.run([sys.executable, "-c", SUBINTERPRETER_SCRIPT], capture_output=True, text=True,
+                         env=env, timeout=60)
+    if "No module named '_interpreters'" in run.stderr:
+        pytest.skip("no sub-interpreter support")
+    assert run.returncode == 0, run.stderr[-2000:]
+    assert run.stdout.splitlines() == ["refused: True", "[[1.0, 2.0, 3.0]]"]
+
+
+@pytest.mark.parametrize("name", list(SIGNATURES))
+def test_function_introspection(name):
+    fn = getattr(M, name)
+    signature, summary = SIGNATURES[name]
+    assert fn.__text_signature__ == signature
+    assert str(inspect.signature(fn)) == signature
+    assert fn.__doc__.splitlines()[0] == summary
+    assert "--" not in fn.__doc__.splitlines()[:2]
+    assert fn.__name__ == name and fn.__module__ == "_coordtext" and fn.__self__ is M
+
+
+# --- argument binding ------------------------------------------------------
+
+A = np.zeros((1, 3))
+
+BINDING = [
+    (M.parse_xyz_block_rs, ([], []), {}, "parse_xyz_block_rs() takes 1 positional arguments but 2 were given"),
+    (M.format_xyz_block_rs, (1, 2, 3), {}, "format_xyz_block_rs() takes 2 positional arguments but 3 were given"),
+    # keywords are not looked at once there are too many positionals
+    (M.format_xyz_block_rs, (1, 2, 3), {"bogus": 1}, "format_xyz_block_rs() takes 2 positional arguments but 3 were given"),
+    (M.format_poscar_positions_rs, (A, None, None), {}, "format_poscar_positions_rs() takes from 1 to 2 positional arguments but 3 were given"),
+    (M.format_poscar_positions_rs, (A, None, None, None), {}, "format_poscar_positions_rs() takes from 1 to 2 positional arguments but 4 were given"),
+    (M.parse_xyz_block_rs, (), {"line": []}, "parse_xyz_block_rs() got an unexpected keyword argument 'line'"),
+    (M.parse_xyz_block_rs, ([],), {"lines": []}, "parse_xyz_block_rs() got multiple values for argument 'lines'"),
+    # keywords are checked in the order given
+    (M.parse_xyz_block_rs, ([],), {"lines": [], "bogus": 1}, "parse_xyz_block_rs() got multiple values for argument 'lines'"),
+    (M.parse_xyz_block_rs, ([],), {"bogus": 1, "lines": []}, "parse_xyz_block_rs() got an unexpected keyword argument 'bogus'"),
+    (M.format_poscar_positions_rs, (A, None), {"flags": None}, "format_poscar_positions_rs() got multiple values for argument 'flags'"),
+    (M.parse_xyz_block_rs, (), {}, "parse_xyz_block_rs() missing 1 required positional argument: 'lines'"),
+    (M.format_xyz_block_rs, (), {}, "format_xyz_block_rs() missing 2 required positional arguments: 'symbols' and 'positions'"),
+    (M.format_xyz_block_rs, (), {"positions": A}, "format_xyz_block_rs() missing 1 required positional argument: 'symbols'"),
+    (M.format_xdatcar_config_rs, (A,), {}, "format_xdatcar_config_rs() missing 1 required positional argument: 'index'"),
+    (M.format_poscar_positions_rs, (), {"flags": None}, "format_poscar_positions_rs() missing 1 required positional argument: 'coord'"),
+    (M.parse_poscar_positions_rs, (), {}, "parse_poscar_positions_rs() missing 2 required positional arguments: 'lines' and 'selective'"),
+    # binding comes before any conversion
+    (M.format_xyz_block_rs, ("not a list",), {}, "format_xyz_block_rs() missing 1 required positional argument: 'positions'"),
+]
+
+
+@pytest.mark.parametrize("fn, args, kwargs, message", BINDING)
+def test_binding_messages(fn, args, kwargs, message):
+    raises_exact(TypeError, message, fn, *args, **kwargs)
+
+
+def test_missing_three_arguments_lists_them_with_oxford_and():
+    cellgeom = pytest.importorskip("_cellgeom")
+    f = cellgeom.make_supercell_positions_rs
+    raises_exact(TypeError, "make_supercell_positions_rs() missing 3 required positional arguments: "
+                 "'prim_positions', 'lattice_points', and 'cell_major'", f)
+    raises_exact(TypeError, "make_supercell_positions_rs() missing 2 required positional arguments: "
+                 "'lattice_points' and 'cell_major'", f, A)
+
+
+def test_keywords_in_any_order_bind_like_positionals():
+    text = M.format_xyz_block_rs(["H"], A)
+    assert M.format_xyz_block_rs(positions=A, symbols=["H"]) == text
+    assert M.format_poscar_positions_rs(coord=A) == M.format_poscar_positions_rs(A, None)
+    assert M.format_poscar_positions_rs(A, flags=None) == M.format_poscar_positions_rs(A)
+    assert M.format_xdatcar_config_rs(index=2, scaled_positions=A) == M.format_xdatcar_config_rs(A, 2)
+    assert M.parse_poscar_positions_rs(selective=False, lines=[])[1] is None
+
+
+# --- string-sequence intake ------------------------------------------------
+
+class StrSub(str):
+    pass
+
+
+class ListSub(list):
+    pass
+
+
+class LinesSeq(collections.abc.Sequence):
+    def __init__(self, items):
+        self.items = items
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+
+class BadLen:
+    """Sequence protocol whose __len__ fails: the length is only a hint."""
+
+    def __len__(self):
+        raise RuntimeError("no length")
+
+    def __getitem__(self, i):
+        if i < 2:
+            return "H 1 2 3"
+        raise IndexError(i)
+
+
+class Failing:
+    def __init__(self, exc):
+        self.exc = exc
+
+    def __len__(self):
+        return 3
+
+    def __getitem__(self, i):
+        if i == 0:
+            return "H 1 2 3"
+        raise self.exc
+
+
+class MyTypeError(TypeError):
+    pass
+
+
+LINE = "H 1 2 3"
+
+
+@pytest.mark.parametrize("lines", [
+    [LINE, LINE], (LINE, LINE), ListSub([LINE, LINE]), LinesSeq([LINE, LINE]), BadLen(),
+    [StrSub(LINE), LINE], collections.UserList([LINE, LINE]),
+], ids=["list", "tuple", "list-subclass", "Sequence", "bad-len", "str-subclass-item", "UserList"])
+def test_sequences_accepted(lines):
+    symbols, pos = M.parse_xyz_block_rs(lines)
+    assert symbols == ["H", "H"] and pos.tolist() == [[1, 2, 3]] * 2
+
+
+def test_list_subclass_is_read_through_its_iterator():
+    class Odd(list):
+        def __iter__(self):
+            return iter(["O 4 5 6"])
+    assert M.parse_xyz_block_rs(Odd(["garbage"]))[0] == ["O"]
+
+
+SEQUENCE_REFUSALS = [
+    ("H 1 2 3", "Can't extract `str` to `Vec`"),
+    (StrSub("H 1 2 3"), "Can't extract `str` to `Vec`"),
+    (iter([LINE]), "'list_iterator' object cannot be converted to 'Sequence'"),
+    ((x for x in [LINE]), "'generator' object cannot be converted to 'Sequence'"),
+    ({LINE: 1}, "'dict' object cannot be converted to 'Sequence'"),
+    ({LINE}, "'set' object cannot be converted to 'Sequence'"),
+    (5, "'int' object cannot be converted to 'Sequence'"),
+    (None, "'NoneType' object cannot be converted to 'Sequence'"),
+    ([b"H 1 2 3"], "'bytes' object cannot be converted to 'PyString'"),
+    (b"H 1 2 3", "'int' object cannot be converted to 'PyString'"),
+    # the whole list is converted before any line is parsed
+    (["", "bad", 7], "'int' object cannot be converted to 'PyString'"),
+    ([LINE, None], "'NoneType' object cannot be converted to 'PyString'"),
+    (LinesSeq([LINE, 1.5]), "'float' object cannot be converted to 'PyString'"),
+]
+
+
+@pytest.mark.parametrize("lines, message", SEQUENCE_REFUSALS)
+@pytest.mark.parametrize("reader", [
+    M.parse_xyz_block_rs, M.parse_xdatcar_coords_rs, lambda lines: M.parse_poscar_positions_rs(lines, True),
+], ids=["xyz", "xdatcar", "poscar"])
+def test_sequences_refused(reader, lines, message):
+    raises_exact(TypeError, "argument 'lines': " + message, reader, lines)
+
+
+def test_symbols_sequence_refused_with_its_own_name():
+    raises_exact(TypeError, "argument 'symbols': Can't extract `str` to `Vec`", M.format_xyz_block_rs, "H", A)
+
+
+def test_lone_surrogate_raises_unicode_error_without_prefix():
+    with pytest.raises(UnicodeEncodeError) as info:
+        M.parse_xyz_block_rs([LINE, "H\ud800 1 2 3"])
+    assert not str(info.value).startswith("argument")
+
+
+def test_exceptions_of_the_iteration_pass_through():
+    with pytest.raises(RuntimeError, match="^boom$"):
+        M.parse_xyz_block_rs(Failing(RuntimeError("boom")))
+    # a TypeError subclass is not a plain TypeError: no prefix
+    e = raises_exact(MyTypeError, "sub", M.parse_xyz_block_rs, Failing(MyTypeError("sub")))
+    assert e is not None
+
+
+def test_prefixed_type_error_keeps_the_original_cause():
+    root = ValueError("root")
+    inner = TypeError("inner")
+    inner.__cause__ = root
+    e = raises_exact(TypeError, "argument 'lines': inner", M.parse_xyz_block_rs, Failing(inner))
+    assert e.__cause__ is root
+
+
+# --- boolean intake --------------------------------------------------------
+
+@pytest.mark.parametrize("value, expected", [
+    (True, True), (False, False), (np.True_, True), (np.False_, False), (np.bool_(1), True),
+])
+def test_boolean_accepted(value, expected):
+    pos, flags = M.parse_poscar_positions_rs(["0 0 0 F"], value)
+    assert (flags is not None) == expected
+    if expected:
+        assert flags.tolist() == [[True, False, False]]
+
+
+@pytest.mark.parametrize("value, tname", [
+    (1, "int"), (0, "int"), (None, "NoneType"), ("x", "str"), (1.0, "float"), (np.int64(1), "int64"),
+    (np.array(True), "ndarray"), ([True], "list"),
+])
+def test_boolean_refused(value, tname):
+    raises_exact(TypeError, f"argument 'selective': '{tname}' object cannot be converted to 'PyBool'",
+                 M.parse_poscar_positions_rs, [], value)
+
+
+# --- unsigned intake -------------------------------------------------------
+
+class Idx:
+    def __index__(self):
+        return 42
+
+
+class IntSub(int):
+    pass
+
+
+@pytest.mark.parametrize("value, digits", [
+    (True, "1"), (False, "0"), (np.uint64(2**64 - 1), str(2**64 - 1)), (np.int64(7), "7"),
+    (2**64 - 1, str(2**64 - 1)), (Idx(), "42"), (IntSub(9), "9"), (np.uint8(255), "255"),
+])
+def test_unsigned_accepted(value, digits):
+    assert M.format_xdatcar_config_rs(Z3, value) == "Direct configuration=" + digits.rjust(6) + "\n"
+
+
+@pytest.mark.parametrize("value", [-1, 2**64, np.int64(-1), -(2**70)])
+def test_unsigned_overflow_unprefixed(value):
+    with pytest.raises(OverflowError) as info:
+        M.format_xdatcar_config_rs(Z3, value)
+    assert not str(info.value).startswith("argument")
+
+
+@pytest.mark.parametrize("value", [2.0, "1", None, np.float64(1.0), [1]])
+def test_unsigned_non_index_is_prefixed_type_error(value):
+    with pytest.raises(TypeError) as info:
+        M.format_xdatcar_config_rs(Z3, value)
+    assert type(info.value) is TypeError
+    assert str(info.value).startswith("argument 'index': ")
+
+
+# --- array intake ----------------------------------------------------------
+
+class MyArray(np.ndarray):
+    pass
+
+
+def readonly(a):
+    a = a.copy()
+    a.flags.writeable = False
+    return a
+
+
+ARRAY_REFUSED = [
+    ([[0.0, 0.0, 0.0]], "list"),
+    (np.zeros(3), "ndarray"),
+    (np.zeros((1, 1, 3)), "ndarray"),
+    (np.zeros((1, 3), np.float32), "ndarray"),
+    (np.zeros((1, 3), ">f8"), "ndarray"),
+    (np.zeros((1, 3), np.int64), "ndarray"),
+    (np.zeros((1, 3), np.longdouble), "ndarray"),
+    (np.zeros((1, 3), np.complex128), "ndarray"),
+    (np.float64(0.0), "float64"),
+    (None, "NoneType"),
+]
+
+
+@pytest.mark.parametrize("value, tname", ARRAY_REFUSED)
+@pytest.mark.parametrize("call, name", [
+    (lambda a: M.format_xyz_block_rs(["H"], a), "positions"),
+    (lambda a: M.format_poscar_positions_rs(a), "coord"),
+    (lambda a: M.format_xdatcar_config_rs(a, 1), "scaled_positions"),
+], ids=["xyz", "poscar", "xdatcar"])
+def test_float_array_refused(call, name, value, tname):
+    raises_exact(TypeError, f"argument '{name}': '{tname}' object cannot be converted to 'PyArray<T, D>'",
+                 call, value)
+
+
+@pytest.mark.parametrize("flags, tname", [
+    (np.ones((1, 3), np.int64), "ndarray"), (np.ones((1, 3), np.uint8), "ndarray"),
+    (np.ones(3, bool), "ndarray"), ([[True, False, True]], "list"), (True, "bool"),
+    (np.ones((1, 1, 3), bool), "ndarray"),
+])
+def test_flags_array_refused(flags, tname):
+    raises_exact(TypeError, f"argument 'flags': '{tname}' object cannot be converted to 'PyArray<T, D>'",
+                 M.format_poscar_positions_rs, A, flags)
+
+
+@pytest.mark.parametrize("make", [
+    lambda a: a.view(MyArray), readonly, lambda a: np.asarray(a, "=f8"),
+], ids=["subclass", "readonly", "native-order"])
+def test_float_array_variants_accepted(make):
+    a = np.array([[1.0, 2.0, 3.0]])
+    expected = M.format_xyz_block_rs(["H"], a)
+    assert M.format_xyz_block_rs(["H"], make(a)) == expected
+    assert M.format_poscar_positions_rs(make(a), readonly(np.ones((1, 3), bool)))
+    assert M.format_xdatcar_config_rs(make(a), 1)
+
+
+# --- argument order --------------------------------------------------------
+
+ORDER = [
+    (lambda: M.format_xyz_block_rs("H", "bad"), "symbols"),
+    (lambda: M.format_xyz_block_rs(positions="bad", symbols="H"), "symbols"),
+    (lambda: M.format_xyz_block_rs(["H"], "bad"), "positions"),
+    (lambda: M.format_xdatcar_config_rs(np.zeros(3), -1), "scaled_positions"),
+    (lambda: M.format_xdatcar_config_rs(np.zeros((1, 3)), 2.0), "index"),
+    (lambda: M.parse_poscar_positions_rs(5, 1), "lines"),
+    (lambda: M.parse_poscar_positions_rs(["not a number"], 1), "selective"),
+    (lambda: M.format_poscar_positions_rs(np.zeros(3, np.float32), np.zeros(3)), "coord"),
+    (lambda: M.format_poscar_positions_rs(np.zeros((5, 3)), np.zeros((1, 3))), "flags"),
+]
+
+
+@pytest.mark.parametrize("call, name", ORDER)
+def test_first_bad_argument_in_parameter_order_is_reported(call, name):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value).startswith(f"argument '{name}': ")
+
+
+# --- result arrays ---------------------------------------------------------
+
+RESULT_ARRAYS = [
+    (lambda: M.parse_xyz_block_rs(["H 1 2 3", "O 4 5 6"])[1], np.float64),
+    (lambda: M.parse_xdatcar_coords_rs(["1 2 3", "4 5 6"]), np.float64),
+    (lambda: M.parse_poscar_positions_rs(["1 2 3 F T F", "4 5 6"], True)[0], np.float64),
+    (lambda: M.parse_poscar_positions_rs(["1 2 3 F T F", "4 5 6"], True)[1], np.bool_),
+]
+
+
+@pytest.mark.parametrize("make, dtype", RESULT_ARRAYS)
+def test_result_arrays_are_independent_writeable_c_arrays(make, dtype):
+    first = make()
+    expected = first.copy()
+    assert first.dtype == dtype and first.shape == (2, 3)
+    assert first.base is not None
+    assert first.flags.writeable and first.flags.c_contiguous and not first.flags.owndata
+    first[...] = 1 - first if dtype is np.bool_ else -99.0
+    second = make()
+    assert np.array_equal(second, expected)
+    assert not np.shares_memory(first, second)
+    del first
+    gc.collect()
+    assert np.array_equal(second, expected)
+
+
+def test_empty_results_have_shape_0_3():
+    assert M.parse_xyz_block_rs([])[1].shape == (0, 3)
+    assert M.parse_xdatcar_coords_rs(()).shape == (0, 3)
+    pos, flags = M.parse_poscar_positions_rs([], True)
+    assert pos.shape == (0, 3) and flags.shape == (0, 3) and flags.dtype == np.bool_
+
+
+# --- reference and memory hygiene ------------------------------------------
+
+def _rss_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def test_no_leaks_on_success_and_failure_paths():
+    good = [f"Fe {i}.5 -{i} 1e-3 tail" for i in range(2000)]
+    bad_last = good[:-1] + ["Fe 1 2 x"]
+    bad_item = good[:-1] + [b"Fe 1 2 3"]
+    surrogate = good[:-1] + ["Fe\udc80 1 2 3"]
+    coords = [f"{i}.5 -{i} 1e-3" for i in range(2000)]
+    pos = np.random.default_rng(0).normal(size=(500, 4)) * 100
+    syms = ["Fe"] * 500
+    flags = pos > 0
+    f32 = pos.astype(np.float32)
+    narrow = pos[:, :2].copy()
+    index = 10**8
+
+    calls = [
+        (M.parse_xyz_block_rs, (good,), None),
+        (M.parse_xyz_block_rs, (bad_last,), ValueError),
+        (M.parse_xyz_block_rs, (bad_item,), TypeError),
+        (M.parse_xyz_block_rs, (surrogate,), UnicodeEncodeError),
+        (M.parse_xdatcar_coords_rs, (coords,), None),
+        (M.parse_xdatcar_coords_rs, (coords[:-1] + ["1 2"],), ValueError),
+        (M.parse_poscar_positions_rs, ([c + " F T F" for c in coords[:50]], True), None),
+        (M.parse_poscar_positions_rs, (coords[:50] + ["1 2 3 X"], True), ValueError),
+        (M.parse_poscar_positions_rs, (coords, 1), TypeError),
+        (M.format_xyz_block_rs, (syms, pos), None),
+        (M.format_xyz_block_rs, (syms, f32), TypeError),
+        (M.format_xyz_block_rs, (syms, pos.tolist()), TypeError),
+        (M.format_xyz_block_rs, (syms[:-1], pos), ValueError),
+        (M.format_xyz_block_rs, (syms, narrow), PanicException),
+        (M.format_poscar_positions_rs, (pos, flags), None),
+        (M.format_poscar_positions_rs, (pos, flags[:, :3]), ValueError),
+        (M.format_poscar_positions_rs, (narrow,), PanicException),
+        (M.format_poscar_positions_rs, (pos, flags.astype(int)), TypeError),
+        (M.format_xdatcar_config_rs, (pos, index), None),
+        (M.format_xdatcar_config_rs, (pos, -index), OverflowError),
+        (M.format_xdatcar_config_rs, (narrow, index), PanicException),
+        (M.format_xdatcar_config_rs, (f32, index), TypeError),
+    ]
+    watched = [good, bad_last, bad_item, surrogate, coords, pos, syms, flags, f32, narrow, index,
+               good[-1], bad_last[-1], bad_item[-1], syms[0]]
+
+    def run(rounds):
+        for _ in range(rounds):
+            for fn, args, exc in calls:
+                if exc is None:
+                    fn(*args)
+                else:
+                    try:
+                        fn(*args)
+                    except exc:
+                        pass
+                    else:
+                        raise AssertionError(f"{fn.__name__} did not raise {exc}")
+
+    run(3)
+    gc.collect()
+    counts = [sys.getrefcount(o) for o in watched]
+    rss0 = _rss_bytes()
+    tracemalloc.start()
+    try:
+        run(5)
+        gc.collect()
+        traced0 = tracemalloc.get_traced_memory()[0]
+        run(40)
+        gc.collect()
+        traced1 = tracemalloc.get_traced_memory()[0]
+    finally:
+        tracemalloc.stop()
+    run(100)
+    gc.collect()
+    assert [sys.getrefcount(o) for o in watched] == counts
+    # 40 rounds leaking one small object per call would already show here
+    assert traced1 - traced0 < 40 * 1024
+    # each round builds ~0.4 MB of results; a leak of any of them shows in RSS
+    assert _rss_bytes() - rss0 < 16 * 2**20

@@ -1,0 +1,259 @@
+"""Numbers in text, through the public readers and writers: the decimal float
+parse against Python's float(), the fixed float format against printf-style
+'%w.pf', and the integer field of the XDATCAR header."""
+
+import math
+import struct
+
+import numpy as np
+import pytest
+from hypothesis import given, settings, strategies as st
+
+from _coordtext import (format_poscar_positions_rs, format_xdatcar_config_rs, format_xyz_block_rs,
+                        parse_xdatcar_coords_rs)
+
+
+def bits(x):
+    return struct.pack("<d", x)
+
+
+def parse_tokens(tokens):
+    """Parses each token as the first field of its own line."""
+    return parse_xdatcar_coords_rs([f"{t} 0 0" for t in tokens])[:, 0]
+
+
+def parse_one(token):
+    return float(parse_tokens([token])[0])
+
+
+# writer name -> (function producing the text of one row, width, precision)
+def _xyz(rows):
+    return format_xyz_block_rs(["H"] * len(rows), rows)
+
+
+def _poscar(rows):
+    return format_poscar_positions_rs(rows)
+
+
+def _xdatcar(rows):
+    return format_xdatcar_config_rs(rows, 1).split("\n", 1)[1]
+
+
+WRITERS = {
+    "xyz": (_xyz, 22, 15, "H "),
+    "poscar": (_poscar, 19, 16, ""),
+    "xdatcar": (_xdatcar, 11, 8, " "),
+}
+
+
+def expected_field(x, w, p):
+    if math.isnan(x):
+        return "NaN".rjust(w)
+    return "%*.*f" % (w, p, x)
+
+
+def expected_block(writer, rows):
+    _, w, p, lead = WRITERS[writer]
+    return "".join(lead + "".join(" " + expected_field(v, w, p) for v in row[:3]) + "\n" for row in rows)
+
+
+def written(writer, rows):
+    return WRITERS[writer][0](np.array(rows, dtype=np.float64).reshape(-1, 3))
+
+
+# --- decimal float parse: accepted tokens ------------------------------------
+
+ACCEPTED = [
+    ("1.", 1.0), (".5", 0.5), ("1E+05", 1e5), ("1e-05", 1e-5), ("007", 7.0), ("+3", 3.0),
+    ("-0", -0.0), ("-0.0e0", -0.0), ("+0", 0.0), ("0.", 0.0), ("-.5E1", -5.0),
+    ("NAN", math.nan), ("nan", math.nan), ("+nAn", math.nan), ("Inf", math.inf), ("-Infinity", -math.inf),
+    ("+INFINITY", math.inf), ("-inf", -math.inf),
+    ("1e400", math.inf), ("-1e400", -math.inf), ("1e-400", 0.0), ("-1e-400", -0.0),
+    ("1e99999999999999999999", math.inf), ("0e99999999999999999999", 0.0),
+    ("2.4703282292062327e-324", 0.0),
+    ("2.4703282292062328e-324", float("2.4703282292062328e-324")),
+    ("4.9406564584124654e-324", 5e-324),
+    ("2.2250738585072011e-308", float("2.2250738585072011e-308")),
+    ("1.7976931348623157e308", 1.7976931348623157e308),
+    ("1.7976931348623158e308", float("1.7976931348623158e308")),
+    ("1.7976931348623159e308", math.inf),
+    ("9007199254740993", 9007199254740992.0),   # tie, to even
+    ("9007199254740995", 9007199254740996.0),
+    ("0.1000000000000000055511151231257827021181583404541015625", 0.1),
+    ("1" + "0" * 400 + "e-400", 1.0),
+    ("0." + "0" * 400 + "1e401", 1.0),
+    # exponents far outside any integer type, alone and offset by many digits
+    ("1e+0000000000000000000000005", 1e5), ("1e-99999999999999999999", 0.0),
+    ("1e9223372036854775807", math.inf), ("1e-9223372036854775808", 0.0), ("1e18446744073709551616", math.inf),
+    ("1" + "0" * 30 + "e-9223372036854775820", 0.0), ("0." + "0" * 30 + "1e9223372036854775807", math.inf),
+    ("." + "0" * 5000 + "1e5000", 0.1), ("1" * 800 + "e-800", float("1" * 800 + "e-800")),
+]
+
+
+@pytest.mark.parametrize("token, value", ACCEPTED)
+def test_accepted_tokens(token, value):
+    got = parse_one(token)
+    if math.isnan(value):
+        assert math.isnan(got)
+    else:
+        assert bits(got) == bits(value)
+
+
+def test_sign_of_nan_follows_the_minus():
+    got = parse_tokens(["-nan", "nan", "+NaN"])
+    assert np.isnan(got).all()
+    assert np.signbit(got).tolist() == [True, False, False]
+
+
+# --- decimal float parse: refused tokens -------------------------------------
+
+REFUSED = [".", "e5", "1e", "+", "-", "1.0d0", "1.0D+00", "0x1p3", "1_000", "nan(1)", "infin", "+-1",
+           "--1", "1,5", "1\x0b5", "1.2.3", "1e5.0", "1e+", ".e1", "1e5e5", "inff", "nana", "infinityy",
+           "0b1", "1f", "\u0663", "\uff11", "1\xa05", "e", "E+1", "+.", "in", "1\x0b"]
+
+
+@pytest.mark.parametrize("token", REFUSED, ids=repr)
+def test_refused_tokens(token):
+    with pytest.raises(ValueError) as info:
+        parse_xdatcar_coords_rs(["0 0 0", f"0 {token} 0"])
+    assert str(info.value) == f"XDATCAR: cannot parse '{token}' on line 1: invalid float literal"
+
+
+# --- decimal float parse: differential against float() ------------------------
+
+finite = st.floats(allow_nan=False, allow_infinity=False)
+anyfloat = st.floats(allow_nan=False)
+
+
+def _check_tokens(tokens):
+    got = parse_tokens(tokens)
+    for token, value in zip(tokens, got):
+        assert bits(float(value)) == bits(float(token)), token
+
+
+@settings(max_examples=300)
+@given(st.lists(anyfloat, min_size=1, max_size=50))
+def test_parse_repr_and_printf_forms(xs):
+    tokens = []
+    for x in xs:
+        tokens += [repr(x), "%.17g" % x, "%.25e" % x, "%.3e" % x, "%.0f" % x if abs(x) < 1e30 else "1"]
+    _check_tokens(tokens)
+
+
+digit_strings = st.text("0123456789", max_size=60)
+
+
+@st.composite
+def decimal_tokens(draw):
+    whole = draw(digit_strings)
+    frac = draw(st.one_of(st.none(), digit_strings))
+    if not whole and not frac:
+        whole = "0"
+    token = draw(st.sampled_from(["", "+", "-"])) + whole
+    if frac is not None:
+        token += "." + frac
+    if draw(st.booleans()):
+        token += draw(st.sampled_from("eE")) + draw(st.sampled_from(["", "+", "-"]))
+        token += "%0*d" % (draw(st.integers(1, 4)), draw(st.integers(0, 400)))
+    return token
+
+
+@settings(max_examples=400)
+@given(st.lists(decimal_tokens(), min_size=1, max_size=40))
+def test_parse_long_random_digit_strings(tokens):
+    _check_tokens(tokens)
+
+
+@settings(max_examples=200)
+@given(st.lists(st.tuples(st.integers(1, 2**64), st.integers(-360, 330)), min_size=1, max_size=40))
+def test_parse_near_halfway_values(pairs):
+    # digits of a double and of the midpoint to its neighbour, shifted by a power of ten
+    tokens = []
+    for m, e in pairs:
+        tokens.append(f"{m}e{e}")
+        tokens.append(f"{m}5e{e - 1}")
+        tokens.append(f"{m}49999999999999999999e{e - 20}")
+    _check_tokens(tokens)
+
+
+# --- fixed float format -------------------------------------------------------
+
+@pytest.mark.parametrize("writer", list(WRITERS))
+@settings(max_examples=150)
+@given(rows=st.lists(st.tuples(finite, finite, finite), min_size=1, max_size=20))
+def test_fixed_format_matches_printf(writer, rows):
+    assert written(writer, rows) == expected_block(writer, rows)
+
+
+@st.composite
+def dyadic_ties(draw):
+    # k / 2^m has exactly m fraction digits, the last being 5: an exact tie
+    # when m is one more than the precision
+    m = draw(st.integers(1, 60))
+    k = draw(st.integers(1, 2**53 - 1).filter(lambda k: k % 2 == 1))
+    return math.ldexp(k, -m) * draw(st.sampled_from([1, -1]))
+
+
+@pytest.mark.parametrize("writer", list(WRITERS))
+@settings(max_examples=150)
+@given(rows=st.lists(st.tuples(dyadic_ties(), dyadic_ties(), dyadic_ties()), min_size=1, max_size=20))
+def test_fixed_format_ties_to_even(writer, rows):
+    assert written(writer, rows) == expected_block(writer, rows)
+
+
+FIELDS = [
+    ("xyz", -0.0, "-0.000000000000000".rjust(22)),
+    ("xyz", 0.125, "0.125000000000000".rjust(22)),
+    ("xyz", 2.0**-16, "0.000015258789062".rjust(22)),      # tie down to even
+    ("xyz", 3 * 2.0**-16, "0.000045776367188".rjust(22)),  # tie up to even
+    ("xyz", -1e-16, "-0.000000000000000".rjust(22)),
+    ("xyz", 1e20, "100000000000000000000.000000000000000"),
+    ("xyz", math.nan, "NaN".rjust(22)),
+    ("xyz", -math.inf, "-inf".rjust(22)),
+    ("xyz", 5e-324, "0.000000000000000".rjust(22)),
+    ("xyz", 1.7976931348623157e308, "%.15f" % 1.7976931348623157e308),
+    ("poscar", -0.0, "-0.0000000000000000"),
+    ("poscar", 123.456, "123.4560000000000031"),
+    ("poscar", 2.0**-17, " 0.0000076293945312"),
+    ("poscar", math.nan, "NaN".rjust(19)),
+    ("poscar", math.inf, "inf".rjust(19)),
+    ("poscar", -math.inf, "-inf".rjust(19)),
+    ("xdatcar", -0.0, "-0.00000000"),
+    ("xdatcar", 0.125, " 0.12500000"),
+    ("xdatcar", 0.999999995, " 1.00000000"),
+    ("xdatcar", 12345.678, "12345.67800000"),
+    ("xdatcar", -0.000000001, "-0.00000000"),
+    ("xdatcar", 2.0**-9, " 0.00195312"),
+    ("xdatcar", 3 * 2.0**-9, " 0.00585938"),
+    ("xdatcar", 99.999999996, "100.00000000"),
+    ("xdatcar", math.nan, "        NaN"),
+    ("xdatcar", -math.inf, "       -inf"),
+    ("xdatcar", 1e20, "100000000000000000000.00000000"),
+]
+
+
+@pytest.mark.parametrize("writer, value, field", FIELDS)
+def test_fixed_format_worked_examples(writer, value, field):
+    text = written(writer, [[value, 0.0, 0.0]])
+    lead = WRITERS[writer][3]
+    assert text.startswith(lead + " " + field + " ")
+    if not math.isnan(value):
+        assert text == expected_block(writer, [[value, 0.0, 0.0]])
+
+
+def test_nan_is_written_without_sign():
+    neg_nan = -np.abs(np.float64(np.nan))
+    assert np.signbit(neg_nan)
+    text = written("xdatcar", [[neg_nan, neg_nan, neg_nan]])
+    assert text == "  " + " ".join(["        NaN"] * 3) + "\n"
+
+
+# --- integer field format (XDATCAR header) ------------------------------------
+
+@pytest.mark.parametrize("index, header", [
+    (0, "     0"), (1, "     1"), (999999, "999999"), (1234567, "1234567"),
+    (2**63, str(2**63)), (2**64 - 1, "18446744073709551615"),
+])
+def test_integer_field(index, header):
+    text = format_xdatcar_config_rs(np.zeros((0, 3)), index)
+    assert text == "Direct configuration=" + header + "\n"
