@@ -8,6 +8,7 @@ import inspect
 import os
 import subprocess
 import sys
+import textwrap
 import tracemalloc
 
 import numpy as np
@@ -73,11 +74,16 @@ print(_coordtext.parse_xdatcar_coords_rs(["1 2 3"]).tolist())
 '''
 
 
-def test_sub_interpreter_import_is_refused_and_main_stays_usable():
+def _child_env():
+    """Environment in which a child interpreter finds the same build of the module."""
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join([os.path.dirname(M.__file__), env.get("PYTHONPATH", "")])
+    return env
+
+
+def test_sub_interpreter_import_is_refused_and_main_stays_usable():
     run = subprocess.run([sys.executable, "-c", SUBINTERPRETER_SCRIPT], capture_output=True, text=True,
-                         env=env, timeout=60)
+                         env=_child_env(), timeout=60)
     if "No module named '_interpreters'" in run.stderr:
         pytest.skip("no sub-interpreter support")
     assert run.returncode == 0, run.stderr[-2000:]
@@ -516,3 +522,26 @@ def test_no_leaks_on_success_and_failure_paths():
     assert traced1 - traced0 < 40 * 1024
     # each round builds ~0.4 MB of results; a leak of any of them shows in RSS
     assert _rss_bytes() - rss0 < 16 * 2**20
+
+
+def test_missing_numpy_is_a_panic_and_the_module_stays_usable():
+    # NumPy is loaded on first use; without it, array work is a broken invariant.
+    code = textwrap.dedent("""
+        import sys
+        sys.modules['numpy'] = None
+        import _coordtext
+        assert _coordtext.parse_xyz_block_rs.__name__ == 'parse_xyz_block_rs'
+        try:
+            _coordtext.parse_xyz_block_rs(['H 0 0 0'])
+        except _coordtext.PanicException as exc:
+            print('panic:', exc)
+        try:
+            _coordtext.parse_xyz_block_rs('x')
+        except TypeError as exc:
+            print('type:', exc)
+    """)
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                         env=_child_env(), timeout=60)
+    assert out.returncode == 0, out.stderr
+    assert "panic: NumPy C API unavailable" in out.stdout
+    assert "type: argument 'lines': Can't extract `str` to `Vec`" in out.stdout
