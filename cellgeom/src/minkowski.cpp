@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <limits>
 
 #include "failure.hpp"
@@ -93,6 +94,12 @@ class StateRing {
  public:
   // Reports whether `state` is among the remembered states (unwritten slots
   // included), then records it in the next slot, overwriting the oldest.
+  // Forgets every state: the ring is as new.
+  void clear() noexcept {
+    written_ = 0;
+    next_ = 0;
+  }
+
   bool seen_then_store(const i64 (&state)[Width]) noexcept {
     const std::uint32_t tag = tag_of(state);
     const bool seen = contains(state, tag);
@@ -294,7 +301,12 @@ ReducedCell minkowski_reduce(const double (&cell)[3][3]) {
   i64 h[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   double lengths[3] = {norm(b[0]), norm(b[1]), norm(b[2])};
   double r[3][3];
-  OperatorHistory history;
+  // The operator ring is ~300 KB: too large for the stack of a thread with a
+  // small stack, too costly to allocate per call. Each thread keeps one on the
+  // heap and starts it afresh here (a call never re-enters itself).
+  thread_local const std::unique_ptr<OperatorHistory> ring = std::make_unique<OperatorHistory>();
+  OperatorHistory& history = *ring;
+  history.clear();
 
   for (int pass = 0;;) {
     // Stable ascending order of the three lengths; strict comparisons keep

@@ -85,14 +85,15 @@ OwnedArray<double> make_supercell_positions(const StridedView<double>& prim,
                                             const StridedView<double>& lattice, bool cell_major) {
   // The element count 3 * N_prim * N_super must be a valid array size, and its
   // byte size must fit an isize; both are checked before anything is touched.
-  const unsigned __int128 elements =
-      static_cast<unsigned __int128>(3) * prim.rows * static_cast<unsigned __int128>(lattice.rows);
-  if (elements > static_cast<unsigned __int128>(INT64_MAX)) {
+  // For integers, 3 * a * b > M exactly when a > (M / 3) / b (floor division),
+  // so the exact product is compared without forming it.
+  constexpr std::uint64_t kMaxElements = INT64_MAX;
+  if (lattice.rows != 0 && prim.rows > kMaxElements / 3 / lattice.rows) {
     panic("ndarray: Shape too large, product of non-zero axis lengths overflows isize");
   }
-  if (elements >= (static_cast<unsigned __int128>(1) << 60)) panic("capacity overflow");
-
   const std::size_t rows = prim.rows * lattice.rows;
+  if (3 * rows >= (std::size_t{1} << 60)) panic("capacity overflow");
+
   OwnedArray<double> result(rows, 3);
   if (rows == 0) return result;
   if (prim.cols < 3 || lattice.cols < 3) panic(kIndexOutOfBounds);
