@@ -2,6 +2,8 @@
 //
 //   write_fixed  against std::to_chars (fixed, exact) and, for finite values,
 //                snprintf("%*.*f") as a second exact reference;
+//   write_fixed<W, P> (the inline form) against write_fixed, and its digit
+//                groups on every eight-digit value;
 //   parse_float  against strtod (C locale) on grammar-valid tokens, and the
 //                accept/refuse decision against a plain statement of the grammar;
 //   parse_int64  against a reference that finds the first bad digit and the
@@ -12,7 +14,8 @@
 // Standalone:
 //   g++ -std=c++20 -O2 -Iframe/src fuzz/numbers_check.cpp frame/src/text/float_parse.cpp
 //       frame/src/text/int_parse.cpp frame/src/text/number_format.cpp -o numbers_check
-//   ./numbers_check [scale]      (scale multiplies the case counts, default 1)
+//   ./numbers_check [scale [seed]]   (scale multiplies the case counts, default 1;
+//                                     scale 0 skips the timings)
 // As a libFuzzer harness:
 //   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -DAK_LIBFUZZER ...
 // Exits non-zero on any mismatch.
@@ -185,6 +188,41 @@ bool check_fixed_one(Tally& t, double x, unsigned width, unsigned precision, boo
                   " got " + shown(got.data(), n) + " want " + shown(want.data(), m));
   }
   return ok;
+}
+
+// The inline write_fixed<W, P> against the run-time form (itself checked
+// against the references above), byte for byte and in length.
+template <unsigned W, unsigned P>
+bool check_fixed_inline_one(Tally& t, double x) {
+  static std::vector<char> got(4096), want(4096);
+  ++t.cases;
+  char* end = ak::text::write_fixed<W, P>(got.data(), x);
+  auto n = static_cast<std::size_t>(end - got.data());
+  auto m = static_cast<std::size_t>(ak::text::write_fixed(want.data(), x, W, P) - want.data());
+  const bool ok = n == m && std::memcmp(got.data(), want.data(), n) == 0;
+  if (!ok) {
+    report(t, hex(x) + " inline w=" + std::to_string(W) + " p=" + std::to_string(P) + " got " +
+                  shown(got.data(), n) + " want " + shown(want.data(), m));
+  }
+  return ok;
+}
+
+template <unsigned W, unsigned P>
+void check_fixed_inline_both_signs(Tally& t, double x) {
+  check_fixed_inline_one<W, P>(t, x);
+  check_fixed_inline_one<W, P>(t, -x);
+}
+
+// Every inline format a writer uses, and some around the digit-group edges.
+void check_fixed_inline(Tally& t, double x) {
+  check_fixed_inline_both_signs<22, 15>(t, x);
+  check_fixed_inline_both_signs<19, 16>(t, x);
+  check_fixed_inline_both_signs<11, 8>(t, x);
+  check_fixed_inline_both_signs<16, 8>(t, x);
+  check_fixed_inline_both_signs<0, 1>(t, x);
+  check_fixed_inline_both_signs<12, 7>(t, x);
+  check_fixed_inline_both_signs<3, 9>(t, x);
+  check_fixed_inline_both_signs<30, 14>(t, x);
 }
 
 bool check_parse_one(Tally& t, std::string_view token) {
@@ -487,6 +525,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     double x;
     std::memcpy(&x, data, 8);
     check_fixed_one(t, x, data[8] % 40, data[9] % 40, true);
+    check_fixed_inline(t, x);
     std::uint64_t bits;
     std::memcpy(&bits, data, 8);
     check_write_int_one(t, bits, data[8] % 30);
@@ -618,6 +657,24 @@ void run_timings() {
               fixed_time(coords, 19, 16), to_chars_time(coords, 16));
   std::printf("  write_fixed  (16,8)  up to 1e7:                     %6.1f   to_chars %6.1f\n",
               fixed_time(wide, 16, 8), to_chars_time(wide, 8));
+  auto inline_time = [&]<unsigned W, unsigned P>(const std::vector<double>& xs) {
+    return ns_per_call(calls, [&] {
+      for (int k = 0; k < kRounds; ++k) {
+        char* o = out.data();
+        for (double x : xs) {
+          o = ak::text::write_fixed<W, P>(o, x);
+          if (o > out.data() + out.size() - 400) o = out.data();
+        }
+        sink = static_cast<double>(o - out.data());
+      }
+    });
+  };
+  std::printf("  write_fixed<22,15> inline, coordinates:            %6.1f\n",
+              inline_time.operator()<22, 15>(coords));
+  std::printf("  write_fixed<19,16> inline, coordinates:            %6.1f\n",
+              inline_time.operator()<19, 16>(coords));
+  std::printf("  write_fixed<16,8>  inline, up to 1e7:              %6.1f\n",
+              inline_time.operator()<16, 8>(wide));
   std::printf("  write_int    (8) small integers:                    %6.1f\n",
               ns_per_call(calls, [&] {
                 for (int k = 0; k < kRounds; ++k) {
@@ -634,7 +691,7 @@ void run_timings() {
 int main(int argc, char** argv) {
   const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
   auto count = [scale](double n) { return static_cast<std::uint64_t>(n * scale); };
-  Rng r{0x5eed};
+  Rng r{argc > 2 ? std::strtoull(argv[2], nullptr, 0) : 0x5eed};
   std::vector<Tally> tallies;
 
   {  // fixed float format
@@ -670,6 +727,46 @@ int main(int argc, char** argv) {
     for (unsigned p : {40u, 400u, 1074u, 1100u, 1200u})
       for (int i = 0; i < 200; ++i) check_fixed_one(any, random_double(r), 0, p, true);
     tallies.push_back(any);
+
+    // The digit groups of the inline form, for every eight-digit value.
+    Tally groups{"eight-digit groups, all 10^8"};
+    for (std::uint32_t v = 0; v < 100000000; ++v) {
+      char got[8];
+      ak::text::digits::put_eight(got, v);
+      std::uint32_t back = 0;
+      bool ok = true;
+      for (char c : got) {
+        ok &= c >= '0' && c <= '9';
+        back = back * 10 + static_cast<std::uint32_t>(c - '0');
+      }
+      ++groups.cases;
+      ok &= back == v;
+      if (!ok) report(groups, "put_eight " + std::to_string(v) + " got " + shown(got, 8));
+    }
+    for (std::uint64_t i = 0, n = count(1e6); i < n; ++i) {
+      const std::uint64_t v = r.below(10000000000000000ull);
+      char got[16];
+      ak::text::digits::put_sixteen(got, v);
+      char want[17];
+      std::snprintf(want, sizeof want, "%016llu", static_cast<unsigned long long>(v));
+      ++groups.cases;
+      if (std::memcmp(got, want, 16) != 0) report(groups, "put_sixteen " + std::string(want) + " got " + shown(got, 16));
+    }
+    tallies.push_back(groups);
+
+    Tally inl{"write_fixed<W,P> inline"};
+    for (std::uint64_t i = 0, n = count(3e6); i < n; ++i) check_fixed_inline(inl, random_double(r));
+    // Every power of two and its neighbours: the edges of the inline range
+    // (2^10, 2^14, 2^37 in magnitude) and the shifts around 127.
+    for (int e = -1074; e <= 1023; ++e) {
+      const double x = std::ldexp(1.0, e);
+      check_fixed_inline(inl, x);
+      check_fixed_inline(inl, std::nextafter(x, 0.0));
+      check_fixed_inline(inl, std::nextafter(x, HUGE_VAL));
+    }
+    for (double x : {0.0, double{HUGE_VAL}, double{NAN}, 0.5, 9.5, 99.5, 99.999999995, 999.9999999999999, 1e7 - 0.000000005})
+      check_fixed_inline(inl, x);
+    tallies.push_back(inl);
   }
 
   {  // decimal float parse

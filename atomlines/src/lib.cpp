@@ -28,9 +28,9 @@ PyObject* write_atoms(Args& args) {
   const auto int_mat = args.array<std::int64_t>(3, ElementType::int64);
   const auto bool_mat = args.array<std::uint8_t>(4, ElementType::uint8);
   const std::vector<std::uint8_t> col_types = args.bytes(5);
-  const auto text = ak::atomlines::write_atom_block(sym_codepoints.view, sym_width, float_mat.view,
-                                                    int_mat.view, bool_mat.view, col_types);
-  return ak::frame::text_result(text.view()).release();
+  auto text = ak::atomlines::write_atom_block(sym_codepoints.view, sym_width, float_mat.view, int_mat.view,
+                                              bool_mat.view, col_types, ak::frame::text_result_buffer());
+  return ak::frame::text_result(std::move(text)).release();
 }
 
 void set_item(PyObject* dict, const char* key, PyRef& value) {

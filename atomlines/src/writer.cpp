@@ -40,127 +40,187 @@ inline char* put_utf8(char* p, std::uint32_t cp) noexcept {
   return p;
 }
 
-// Rows up to this many code points are written after a single room check.
+// Rows up to this many code points are written within the room of the row.
 constexpr std::size_t kShortRow = 1024;
 
-// Writes the symbol of one row straight into the output: code points up to
-// the first 0, values that are not Unicode scalars dropped, then spaces up to
-// `width` characters. The row is walked by its column stride, so rows whose
-// elements are not adjacent (sliced or transposed arrays) read correctly too.
-void append_symbol(TextBuffer& out, const StridedView<std::uint32_t>& sym, std::size_t row,
-                   std::size_t width) {
-  const std::size_t n = sym.cols;
-  const bool short_row = n <= kShortRow;
-  // Four bytes per code point at most, then the padding (at most `width`).
-  char* p = out.ensure(short_row ? 4 * n + width : 4);
-  const char* element = sym.row_ptr(row);
+// Room a symbol field may need in a row: four bytes per code point at most,
+// then the padding (at most `width`); nothing for long rows, which ask for
+// their own room as they go.
+std::size_t symbol_room(std::size_t cols, std::size_t width) {
+  return cols <= kShortRow ? 4 * cols + width : 0;
+}
+
+// Writes the symbol of one row at p: code points up to the first 0, values
+// that are not Unicode scalars dropped, then spaces up to `width`
+// characters. The row is walked by its column stride, so rows whose elements
+// are not adjacent (sliced or transposed arrays) read correctly too. Needs
+// symbol_room() bytes at p.
+char* put_short_symbol(TextBuffer& out, char* p, const char* element, std::size_t n, std::ptrdiff_t stride,
+                       std::size_t width) {
   std::size_t chars = 0;
-  for (std::size_t j = 0; j < n; ++j, element += sym.stride1) {
+  for (std::size_t j = 0; j < n; ++j, element += stride) {
     std::uint32_t cp;
     std::memcpy(&cp, element, sizeof cp);
     if (cp == 0) break;
-    if (!short_row) {
-      out.advance_to(p);
-      p = out.ensure(4);
-    }
     if (cp < 0x80) {
       *p++ = static_cast<char>(cp);
     } else if (text::is_unicode_scalar(cp)) {
       p = put_utf8(p, cp);
+      out.note_non_ascii();
     } else {
       continue;  // a surrogate or beyond U+10FFFF: dropped, decoding goes on
     }
     ++chars;
   }
   if (chars < width) {
-    if (!short_row) {
-      out.advance_to(p);
-      p = out.ensure(width - chars);
-    }
     std::memset(p, ' ', width - chars);
     p += width - chars;
   }
-  out.advance_to(p);
+  return p;
 }
 
-// Bytes per line when every value fits its field and every symbol is ASCII
-// and no wider than sym_width; 0 when that cannot be represented.
-std::size_t line_estimate(std::span<const std::uint8_t> col_types, std::uint64_t sym_width) {
-  // A symbol field with an oversized width ends the call before anything is
-  // written, so it need not be reserved for.
-  const std::size_t symbol = sym_width <= kMaxSymbolWidth ? static_cast<std::size_t>(sym_width) : 0;
-  std::size_t total = 1;  // "\n"
-  for (const std::uint8_t code : col_types) {
-    switch (code) {
-      case kStrCode: total += symbol; break;
-      case kFloatCode: total += 1 + kFloatWidth; break;
-      case kIntCode: total += 1 + kIntWidth; break;
-      case kBoolCode: total += 3; break;
-      default: break;
+// The same for rows of more than kShortRow code points, asking the buffer
+// for room as it goes; commits what it wrote.
+void append_long_symbol(TextBuffer& out, const char* element, std::size_t n, std::ptrdiff_t stride,
+                        std::size_t width) {
+  std::size_t chars = 0;
+  for (std::size_t j = 0; j < n; ++j, element += stride) {
+    std::uint32_t cp;
+    std::memcpy(&cp, element, sizeof cp);
+    if (cp == 0) break;
+    char* p = out.ensure(4);
+    if (cp < 0x80) {
+      *p++ = static_cast<char>(cp);
+    } else if (text::is_unicode_scalar(cp)) {
+      p = put_utf8(p, cp);
+      out.note_non_ascii();
+    } else {
+      continue;
     }
+    out.advance_to(p);
+    ++chars;
   }
-  return total;
+  if (chars < width) out.append_fill(' ', width - chars);
 }
 
 }  // namespace
 
 TextBuffer write_atom_block(const StridedView<std::uint32_t>& sym_codepoints, std::uint64_t sym_width,
                             const StridedView<double>& float_mat, const StridedView<std::int64_t>& int_mat,
-                            const StridedView<std::uint8_t>& bool_mat, std::span<const std::uint8_t> col_types) {
+                            const StridedView<std::uint8_t>& bool_mat, std::span<const std::uint8_t> col_types,
+                            TextBuffer out) {
   const std::size_t natoms = sym_codepoints.rows;
-  TextBuffer out;
   if (natoms == 0) return out;
 
-  // One reservation for the whole block. It is only a hint: if the size
-  // cannot be computed or allocated, the buffer grows as lines are written,
-  // and only a real shortage of memory then ends the call.
-  const std::size_t per_line = line_estimate(col_types, sym_width);
-  try {
-    out.reserve_items(natoms, per_line);
-  } catch (const std::bad_alloc&) {
-  }
-
-  // Codes that write nothing are dropped once, not tested on every row.
-  std::vector<std::uint8_t> codes;
-  codes.reserve(col_types.size());
+  // The fields of a row, with the byte offset of each element within its
+  // matrix row; codes that write nothing are dropped. The field that would
+  // fail first, reading rows in order, ends the call before anything is
+  // written (the partial text would be dropped anyway).
+  struct Field {
+    std::uint8_t code;
+    std::ptrdiff_t offset;
+  };
+  std::vector<Field> fields;
+  fields.reserve(col_types.size());
+  std::size_t fcols = 0, icols = 0, bcols = 0;
+  std::size_t fail_row = natoms;
+  const char* fail_message = nullptr;
+  auto fails_at = [&](std::size_t row, const char* message) {
+    if (row < fail_row) {
+      fail_row = row;
+      fail_message = message;
+    }
+  };
+  // First row at which element (row, col) of a matrix is out of bounds.
+  auto first_bad_row = [natoms](std::size_t col, std::size_t rows, std::size_t cols) {
+    return col >= cols ? 0 : rows < natoms ? rows : natoms;
+  };
+  std::size_t row_room = 1;  // room for the longest row; "\n" to start
+  std::size_t line_min = 1;  // length of the shortest row
+  std::size_t symbol_fields = 0;
   for (const std::uint8_t code : col_types) {
-    if (code == kStrCode || code == kFloatCode || code == kIntCode || code == kBoolCode) codes.push_back(code);
+    switch (code) {
+      case kStrCode:
+        if (sym_width > kMaxSymbolWidth) fails_at(0, "Formatting argument out of range");
+        fields.push_back({code, 0});
+        ++symbol_fields;
+        line_min += static_cast<std::size_t>(sym_width);
+        break;
+      case kFloatCode:
+        fails_at(first_bad_row(fcols, float_mat.rows, float_mat.cols), kIndexOutOfBounds);
+        fields.push_back({code, static_cast<std::ptrdiff_t>(fcols++) * float_mat.stride1});
+        row_room += kFloatRoom;
+        line_min += 1 + kFloatWidth;
+        break;
+      case kIntCode:
+        fails_at(first_bad_row(icols, int_mat.rows, int_mat.cols), kIndexOutOfBounds);
+        fields.push_back({code, static_cast<std::ptrdiff_t>(icols++) * int_mat.stride1});
+        row_room += kIntRoom;
+        line_min += 1 + kIntWidth;
+        break;
+      case kBoolCode:
+        fails_at(first_bad_row(bcols, bool_mat.rows, bool_mat.cols), kIndexOutOfBounds);
+        fields.push_back({code, static_cast<std::ptrdiff_t>(bcols++) * bool_mat.stride1});
+        row_room += 3;
+        line_min += 3;
+        break;
+      default:
+        break;
+    }
   }
+  if (fail_message != nullptr) panic(fail_message);
+
+  const auto width = static_cast<std::size_t>(sym_width);
+  const std::size_t sym_cols = sym_codepoints.cols;
+  const bool long_symbols = sym_cols > kShortRow;
+  row_room += symbol_fields * symbol_room(sym_cols, width);
+
+  // One reservation for the whole block. Every field is at least its width,
+  // so this is no more than the text needs: when it cannot be had, neither
+  // can the text, and the call ends here rather than after filling memory.
+  out.reserve_items(natoms, line_min, row_room);
 
   for (std::size_t row = 0; row < natoms; ++row) {
-    std::size_t fcol = 0, icol = 0, bcol = 0;
-    for (const std::uint8_t code : codes) {
-      switch (code) {
+    // Rows only of the matrices read: the others may have fewer rows.
+    const char* const floats = fcols != 0 ? float_mat.row_ptr(row) : nullptr;
+    const char* const ints = icols != 0 ? int_mat.row_ptr(row) : nullptr;
+    const char* const bools = bcols != 0 ? bool_mat.row_ptr(row) : nullptr;
+    char* p = out.ensure(row_room);
+    for (const Field& field : fields) {
+      switch (field.code) {
         case kStrCode:
-          if (sym_width > kMaxSymbolWidth) panic("Formatting argument out of range");
-          append_symbol(out, sym_codepoints, row, static_cast<std::size_t>(sym_width));
+          if (!long_symbols) {
+            p = put_short_symbol(out, p, sym_codepoints.row_ptr(row), sym_cols, sym_codepoints.stride1, width);
+          } else {
+            out.advance_to(p);
+            append_long_symbol(out, sym_codepoints.row_ptr(row), sym_cols, sym_codepoints.stride1, width);
+            p = out.ensure(row_room);
+          }
           break;
         case kFloatCode: {
-          const double value = float_mat.at(row, fcol++);
-          char* p = out.ensure(kFloatRoom);
+          double value;
+          std::memcpy(&value, floats + field.offset, sizeof value);
           *p++ = ' ';
-          out.advance_to(text::write_fixed(p, value, kFloatWidth, kFloatPrecision));
+          p = text::write_fixed<kFloatWidth, kFloatPrecision>(p, value);
           break;
         }
         case kIntCode: {
-          const std::int64_t value = int_mat.at(row, icol++);
-          char* p = out.ensure(kIntRoom);
+          std::int64_t value;
+          std::memcpy(&value, ints + field.offset, sizeof value);
           *p++ = ' ';
-          out.advance_to(text::write_int(p, value, kIntWidth));
+          p = text::write_int(p, value, kIntWidth);
           break;
         }
         default: {  // kBoolCode
-          const bool value = bool_mat.at(row, bcol++) != 0;
-          char* p = out.ensure(3);
-          p[0] = ' ';
-          p[1] = ' ';
-          p[2] = value ? 'T' : 'F';
-          out.advance_to(p + 3);
+          std::memcpy(p, "  F", 3);
+          if (bools[field.offset] != 0) p[2] = 'T';
+          p += 3;
           break;
         }
       }
     }
-    out.push_back('\n');
+    *p++ = '\n';
+    out.advance_to(p);
   }
   return out;
 }

@@ -22,11 +22,16 @@ namespace ak::atomlines {
 // Widest symbol field the renderer accepts.
 inline constexpr std::uint64_t kMaxSymbolWidth = 65535;
 
-// Throws ak::Panic "ndarray: index out of bounds" at the first field whose
-// element lies outside its matrix, and "Formatting argument out of range"
-// at the first symbol field when sym_width exceeds kMaxSymbolWidth.
+// The text is appended to `out`. Throws ak::Panic "ndarray: index out of
+// bounds" for the first field (rows in order, fields in order within a row)
+// whose element lies outside its matrix, and "Formatting argument out of
+// range" for the first symbol field when sym_width exceeds kMaxSymbolWidth;
+// both before anything is written. Room for the shortest possible text is
+// reserved up front, so a block too large for memory fails at once with
+// std::bad_alloc.
 TextBuffer write_atom_block(const StridedView<std::uint32_t>& sym_codepoints, std::uint64_t sym_width,
                             const StridedView<double>& float_mat, const StridedView<std::int64_t>& int_mat,
-                            const StridedView<std::uint8_t>& bool_mat, std::span<const std::uint8_t> col_types);
+                            const StridedView<std::uint8_t>& bool_mat, std::span<const std::uint8_t> col_types,
+                            TextBuffer out = TextBuffer());
 
 }  // namespace ak::atomlines

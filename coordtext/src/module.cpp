@@ -35,9 +35,9 @@ PyObject* format_poscar(Args& args) {
   const auto coord = args.array<double>(0, ElementType::float64);
   std::optional<ak::frame::BorrowedArray<std::uint8_t>> flags;
   if (args.present(1) && args.slot(1) != Py_None) flags = args.array<std::uint8_t>(1, ElementType::boolean);
-  auto text = ak::frame::take(
-      ak::coordtext::format_poscar_positions(coord.view, flags ? &flags->view : nullptr));
-  return ak::frame::text_result(text.view()).release();
+  auto text = ak::frame::take(ak::coordtext::format_poscar_positions(
+      coord.view, flags ? &flags->view : nullptr, ak::frame::text_result_buffer()));
+  return ak::frame::text_result(std::move(text)).release();
 }
 
 PyObject* parse_xdatcar(Args& args) {
@@ -49,8 +49,8 @@ PyObject* parse_xdatcar(Args& args) {
 PyObject* format_xdatcar(Args& args) {
   const auto positions = args.array<double>(0, ElementType::float64);
   const std::uint64_t index = args.uint64(1);
-  const auto text = ak::coordtext::format_xdatcar_config(positions.view, index);
-  return ak::frame::text_result(text.view()).release();
+  auto text = ak::coordtext::format_xdatcar_config(positions.view, index, ak::frame::text_result_buffer());
+  return ak::frame::text_result(std::move(text)).release();
 }
 
 PyObject* parse_xyz(Args& args) {
@@ -64,8 +64,9 @@ PyObject* parse_xyz(Args& args) {
 PyObject* format_xyz(Args& args) {
   const auto symbols = args.strings(0);
   const auto positions = args.array<double>(1, ElementType::float64);
-  const auto text = ak::frame::take(ak::coordtext::format_xyz_block(symbols.views(), positions.view));
-  return ak::frame::text_result(text.view()).release();
+  auto text = ak::frame::take(
+      ak::coordtext::format_xyz_block(symbols.views(), positions.view, ak::frame::text_result_buffer()));
+  return ak::frame::text_result(std::move(text)).release();
 }
 
 AK_FASTCALL_ENTRY(parse_poscar_entry, kParsePoscar, parse_poscar)

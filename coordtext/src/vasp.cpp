@@ -17,8 +17,7 @@ constexpr std::size_t kPoscarFlaggedLine = 73;  // plus "   T" x 3
 
 constexpr unsigned kXdatcarWidth = 11;
 constexpr unsigned kXdatcarPrecision = 8;
-constexpr std::size_t kXdatcarHeader = 30;
-constexpr std::size_t kXdatcarLine = 40;
+constexpr std::size_t kXdatcarLine = 38;  // "  %11.8f %11.8f %11.8f\n"
 constexpr std::string_view kXdatcarHeaderText = "Direct configuration=";
 
 std::string quoted_on_line(const char* prefix, std::string_view token, const char* middle,
@@ -65,30 +64,33 @@ Result<PoscarBlock> parse_poscar_positions(std::span<const std::string_view> lin
 }
 
 Result<TextBuffer> format_poscar_positions(const StridedView<double>& coord,
-                                           const StridedView<std::uint8_t>* flags) {
+                                           const StridedView<std::uint8_t>* flags, TextBuffer out) {
   if (flags != nullptr && (flags->rows != coord.rows || flags->cols != coord.cols)) {
     return Failure{"format_poscar_positions_rs: coord and flags must have the same shape"};
   }
   const std::size_t n = coord.rows;
-  TextBuffer out;
   if (n == 0) return out;
   if (coord.cols < 3) panic(kIndexOutOfBounds);
-  out.reserve_items(n, flags != nullptr ? kPoscarFlaggedLine : kPoscarLine);
-  constexpr std::size_t kRowMax = 3 * (1 + text::fixed_max_len(kPoscarWidth, kPoscarPrecision)) + 12 + 1;
-  for (std::size_t i = 0; i < n; ++i) {
-    char* p = out.ensure(kRowMax);
-    for (std::size_t j = 0; j < 3; ++j) {
+  constexpr std::size_t kRowRoom = 3 * (1 + text::fixed_max_len(kPoscarWidth, kPoscarPrecision)) + 12 + 1;
+  out.reserve_items(n, flags != nullptr ? kPoscarFlaggedLine : kPoscarLine, kRowRoom);
+  const char* row = coord.data;
+  const std::ptrdiff_t column = coord.stride1;
+  const char* flag_row = flags != nullptr ? flags->data : nullptr;
+  for (std::size_t i = 0; i < n; ++i, row += coord.stride0) {
+    char* p = out.ensure(kRowRoom);
+    for (int j = 0; j < 3; ++j) {
       *p++ = ' ';
-      p = text::write_fixed(p, coord.get(i, j), kPoscarWidth, kPoscarPrecision);
+      double value;
+      std::memcpy(&value, row + j * column, sizeof value);
+      p = text::write_fixed<kPoscarWidth, kPoscarPrecision>(p, value);
     }
-    if (flags != nullptr) {
-      for (std::size_t j = 0; j < 3; ++j) {
-        p[0] = ' ';
-        p[1] = ' ';
-        p[2] = ' ';
-        p[3] = flags->get(i, j) != 0 ? 'F' : 'T';
+    if (flag_row != nullptr) {
+      for (int j = 0; j < 3; ++j) {
+        std::memcpy(p, "   T", 4);
+        if (flag_row[j * flags->stride1] != 0) p[3] = 'F';
         p += 4;
       }
+      flag_row += flags->stride0;
     }
     *p++ = '\n';
     out.advance_to(p);
@@ -114,23 +116,28 @@ Result<OwnedArray<double>> parse_xdatcar_coords(std::span<const std::string_view
   return positions;
 }
 
-TextBuffer format_xdatcar_config(const StridedView<double>& scaled_positions, std::uint64_t index) {
+TextBuffer format_xdatcar_config(const StridedView<double>& scaled_positions, std::uint64_t index,
+                                 TextBuffer out) {
   const std::size_t n = scaled_positions.rows;
   if (n != 0 && scaled_positions.cols < 3) panic(kIndexOutOfBounds);
-  TextBuffer out;
-  out.reserve_items(n, kXdatcarLine, kXdatcarHeader);
-  char* p = out.ensure(kXdatcarHeaderText.size() + text::int_max_len(6) + 1);
+  constexpr std::size_t kHeaderRoom = kXdatcarHeaderText.size() + text::int_max_len(6) + 1;
+  constexpr std::size_t kRowRoom = 2 + 3 * (1 + text::fixed_max_len(kXdatcarWidth, kXdatcarPrecision)) + 1;
+  out.reserve_items(n, kXdatcarLine, kHeaderRoom + kRowRoom);
+  char* p = out.ensure(kHeaderRoom);
   std::memcpy(p, kXdatcarHeaderText.data(), kXdatcarHeaderText.size());
   p = text::write_uint(p + kXdatcarHeaderText.size(), index, 6);
   *p++ = '\n';
   out.advance_to(p);
-  constexpr std::size_t kRowMax = 2 + 3 * (1 + text::fixed_max_len(kXdatcarWidth, kXdatcarPrecision)) + 1;
-  for (std::size_t i = 0; i < n; ++i) {
-    p = out.ensure(kRowMax);
+  const char* row = scaled_positions.data;
+  const std::ptrdiff_t column = scaled_positions.stride1;
+  for (std::size_t i = 0; i < n; ++i, row += scaled_positions.stride0) {
+    p = out.ensure(kRowRoom);
     *p++ = ' ';
-    for (std::size_t j = 0; j < 3; ++j) {
+    for (int j = 0; j < 3; ++j) {
       *p++ = ' ';
-      p = text::write_fixed(p, scaled_positions.get(i, j), kXdatcarWidth, kXdatcarPrecision);
+      double value;
+      std::memcpy(&value, row + j * column, sizeof value);
+      p = text::write_fixed<kXdatcarWidth, kXdatcarPrecision>(p, value);
     }
     *p++ = '\n';
     out.advance_to(p);

@@ -24,14 +24,18 @@ struct PoscarBlock {
 Result<PoscarBlock> parse_poscar_positions(std::span<const std::string_view> lines, bool selective);
 
 // Writes " %19.16f %19.16f %19.16f" per row, plus "   F"/"   T" per flag when
-// `flags` (non-zero = frozen) is given; flags must have coord's shape.
+// `flags` (non-zero = frozen) is given, and a newline, appended to `out`;
+// flags must have coord's shape.
 Result<TextBuffer> format_poscar_positions(const StridedView<double>& coord,
-                                           const StridedView<std::uint8_t>* flags);
+                                           const StridedView<std::uint8_t>* flags,
+                                           TextBuffer out = TextBuffer());
 
 // Reads the N coordinate lines of one XDATCAR frame (header line excluded).
 Result<OwnedArray<double>> parse_xdatcar_coords(std::span<const std::string_view> lines);
 
-// Writes the "Direct configuration=" header with `index`, then "  %11.8f %11.8f %11.8f" per row.
-TextBuffer format_xdatcar_config(const StridedView<double>& scaled_positions, std::uint64_t index);
+// Writes the "Direct configuration=" header with `index`, then "  %11.8f %11.8f %11.8f" per row,
+// appended to `out`.
+TextBuffer format_xdatcar_config(const StridedView<double>& scaled_positions, std::uint64_t index,
+                                 TextBuffer out = TextBuffer());
 
 }  // namespace ak::coordtext

@@ -23,9 +23,10 @@ struct XyzBlock {
 // examined. Fails with the first malformed line's message.
 Result<XyzBlock> parse_xyz_block(std::span<const std::string_view> lines);
 
-// Writes one "%-2s %22.15f %22.15f %22.15f\n" line per symbol. The symbol
-// count must equal the row count; a non-empty block needs three columns.
+// Writes one "%-2s %22.15f %22.15f %22.15f\n" line per symbol, appended to
+// `out`. The symbol count must equal the row count; a non-empty block needs
+// three columns.
 Result<TextBuffer> format_xyz_block(std::span<const std::string_view> symbols,
-                                    const StridedView<double>& positions);
+                                    const StridedView<double>& positions, TextBuffer out = TextBuffer());
 
 }  // namespace ak::coordtext

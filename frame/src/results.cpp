@@ -68,6 +68,56 @@ PyRef text_result(std::string_view utf8) {
   return PyRef::steal(check(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()))));
 }
 
+namespace {
+
+// Storage of text_result_buffer(): the block is a compact str of 1-byte
+// characters (maximum 127) whose length is the capacity. Until
+// text_result() trims it, the str never leaves this file.
+char* str_block_resize(void** handle, std::size_t, std::size_t capacity) {
+  // Never zero characters: that would be the shared empty str.
+  const std::size_t length = capacity != 0 ? capacity : 1;
+  if (length > static_cast<std::size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
+  PyObject* block = static_cast<PyObject*>(*handle);
+  if (block == nullptr) {
+    block = PyUnicode_New(static_cast<Py_ssize_t>(length), 127);
+    if (block == nullptr) {
+      PyErr_Clear();
+      throw std::bad_alloc();
+    }
+  } else if (PyUnicode_Resize(&block, static_cast<Py_ssize_t>(length)) < 0) {
+    // The old block is still ours and unchanged.
+    PyErr_Clear();
+    throw std::bad_alloc();
+  }
+  *handle = block;
+  return static_cast<char*>(PyUnicode_DATA(block));
+}
+
+void str_block_release(void* handle) noexcept { Py_DECREF(static_cast<PyObject*>(handle)); }
+
+constexpr TextStorage kStrStorage{str_block_resize, str_block_release};
+
+}  // namespace
+
+TextBuffer text_result_buffer() noexcept { return TextBuffer(kStrStorage); }
+
+PyRef text_result(TextBuffer&& text) {
+  if (&text.storage() != &kStrStorage || text.may_hold_non_ascii()) {
+    PyRef result = text_result(text.view());
+    text = TextBuffer();
+    return result;
+  }
+  const auto size = static_cast<Py_ssize_t>(text.size());
+  PyObject* block = static_cast<PyObject*>(text.release_block());
+  if (block == nullptr) return PyRef::steal(check(PyUnicode_New(0, 127)));
+  // On failure the block is unchanged and still ours: the PyRef frees it.
+  PyRef result = PyRef::steal(block);
+  PyObject* trimmed = block;
+  if (PyUnicode_Resize(&trimmed, size) < 0) throw PythonError{};
+  result.release();
+  return PyRef::steal(trimmed);
+}
+
 PyRef string_list_result(const std::vector<std::string>& strings) {
   PyRef list = PyRef::steal(check(PyList_New(static_cast<Py_ssize_t>(strings.size()))));
   // Owned by the list once stored; the map only borrows.

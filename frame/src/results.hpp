@@ -14,11 +14,23 @@
 #include "intake.hpp"
 #include "owned_array.hpp"
 #include "py_ref.hpp"
+#include "text_buffer.hpp"
 
 namespace ak::frame {
 
 // A str holding the UTF-8 text.
 PyRef text_result(std::string_view utf8);
+
+// An empty TextBuffer whose memory is a str under construction, so that the
+// text written into it becomes the result of text_result(TextBuffer&&)
+// without a copy. Needs the GIL whenever it grows or is destroyed.
+TextBuffer text_result_buffer() noexcept;
+
+// A str holding the UTF-8 text of `text`. For a buffer from
+// text_result_buffer() whose bytes are all ASCII (none noted otherwise) this
+// is the buffer's own memory, trimmed to size; any other text is decoded
+// into a new str. The buffer is left empty either way.
+PyRef text_result(TextBuffer&& text);
 
 // A list of str in order. Equal strings share one str object: element
 // symbols repeat, so each distinct one is created once per call.

@@ -1,7 +1,13 @@
 // Growable output text buffer for the writers. Reserve once up front from the
-// row count; each field asks for room for its longest possible text with
-// ensure(), writes through the returned pointer and commits with advance().
-// Growth lives out of line so the fast path is one compare.
+// row count; each row (or field) asks for room for its longest possible text
+// with ensure(), writes through the returned pointer and commits with
+// advance_to(). Growth lives out of line so the fast path is one compare.
+//
+// The bytes live in malloc'd memory unless the buffer is made over another
+// TextStorage: the call frame supplies one whose memory is the result object
+// itself, so the text needs no second copy. A writer that stores a byte
+// outside ASCII through ensure() must say so with note_non_ascii(); append()
+// notes it by itself. The frame relies on that to skip decoding pure ASCII.
 #pragma once
 
 #include <cstddef>
@@ -14,25 +20,55 @@
 
 namespace ak {
 
+// Where a TextBuffer keeps its bytes: one block known by an opaque handle.
+struct TextStorage {
+  // Makes `*handle` (null: no block yet) a block of at least `capacity`
+  // bytes whose first `used` bytes are the old ones, updates the handle and
+  // returns the start of the bytes. Throws std::bad_alloc on failure, with
+  // the old block left as it was.
+  char* (*resize)(void** handle, std::size_t used, std::size_t capacity);
+  // Frees the block (handle not null).
+  void (*release)(void* handle) noexcept;
+};
+
+namespace detail {
+inline char* heap_resize(void** handle, std::size_t, std::size_t capacity) {
+  void* p = std::realloc(*handle, capacity == 0 ? 1 : capacity);
+  if (p == nullptr) throw std::bad_alloc();
+  *handle = p;
+  return static_cast<char*>(p);
+}
+inline void heap_release(void* handle) noexcept { std::free(handle); }
+}  // namespace detail
+
+inline constexpr TextStorage kHeapStorage{detail::heap_resize, detail::heap_release};
+
 class TextBuffer {
  public:
   TextBuffer() = default;
+  explicit TextBuffer(const TextStorage& storage) noexcept : storage_(&storage) {}
   TextBuffer(const TextBuffer&) = delete;
   TextBuffer& operator=(const TextBuffer&) = delete;
   TextBuffer(TextBuffer&& other) noexcept
       : begin_(std::exchange(other.begin_, nullptr)),
         end_(std::exchange(other.end_, nullptr)),
-        cap_(std::exchange(other.cap_, nullptr)) {}
+        cap_(std::exchange(other.cap_, nullptr)),
+        handle_(std::exchange(other.handle_, nullptr)),
+        storage_(other.storage_),
+        non_ascii_(std::exchange(other.non_ascii_, false)) {}
   TextBuffer& operator=(TextBuffer&& other) noexcept {
     if (this != &other) {
-      std::free(begin_);
+      free_block();
       begin_ = std::exchange(other.begin_, nullptr);
       end_ = std::exchange(other.end_, nullptr);
       cap_ = std::exchange(other.cap_, nullptr);
+      handle_ = std::exchange(other.handle_, nullptr);
+      storage_ = other.storage_;
+      non_ascii_ = std::exchange(other.non_ascii_, false);
     }
     return *this;
   }
-  ~TextBuffer() { std::free(begin_); }
+  ~TextBuffer() { free_block(); }
 
   // Reserves room for `count` items of `per_item` bytes plus `extra`;
   // an overflowing product or a failed allocation throws std::bad_alloc.
@@ -52,23 +88,51 @@ class TextBuffer {
   }
   void advance_to(char* new_end) noexcept { end_ = new_end; }
 
-  void push_back(char c) { *ensure(1) = c; ++end_; }
+  void push_back(char c) {
+    *ensure(1) = c;
+    ++end_;
+    if (static_cast<unsigned char>(c) >= 0x80) non_ascii_ = true;
+  }
   void append(std::string_view s) {
     char* p = ensure(s.size());
     if (!s.empty()) std::memcpy(p, s.data(), s.size());
     end_ = p + s.size();
+    for (const char c : s) {
+      if (static_cast<unsigned char>(c) >= 0x80) {
+        non_ascii_ = true;
+        break;
+      }
+    }
   }
   void append_fill(char c, std::size_t n) {
     char* p = ensure(n);
     std::memset(p, c, n);
     end_ = p + n;
+    if (n != 0 && static_cast<unsigned char>(c) >= 0x80) non_ascii_ = true;
   }
+
+  // Records that bytes outside ASCII were written through ensure().
+  void note_non_ascii() noexcept { non_ascii_ = true; }
+  // False only when every byte written is ASCII (as far as noted).
+  bool may_hold_non_ascii() const noexcept { return non_ascii_; }
 
   const char* data() const noexcept { return begin_ != nullptr ? begin_ : ""; }
   std::size_t size() const noexcept { return static_cast<std::size_t>(end_ - begin_); }
   std::string_view view() const noexcept { return {data(), size()}; }
 
+  const TextStorage& storage() const noexcept { return *storage_; }
+  // Hands the block over to the caller (null when none was made) and
+  // leaves the buffer empty; the caller frees it through storage().
+  void* release_block() noexcept {
+    begin_ = end_ = cap_ = nullptr;
+    non_ascii_ = false;
+    return std::exchange(handle_, nullptr);
+  }
+
  private:
+  void free_block() noexcept {
+    if (handle_ != nullptr) storage_->release(handle_);
+  }
   void grow_for(std::size_t n) {
     const std::size_t used = size();
     if (n > SIZE_MAX - used) throw std::bad_alloc();
@@ -79,8 +143,7 @@ class TextBuffer {
   }
   void grow_to(std::size_t capacity) {
     const std::size_t used = size();
-    char* p = static_cast<char*>(std::realloc(begin_, capacity == 0 ? 1 : capacity));
-    if (p == nullptr) throw std::bad_alloc();
+    char* p = storage_->resize(&handle_, used, capacity);
     begin_ = p;
     end_ = p + used;
     cap_ = p + capacity;
@@ -89,6 +152,9 @@ class TextBuffer {
   char* begin_ = nullptr;
   char* end_ = nullptr;
   char* cap_ = nullptr;
+  void* handle_ = nullptr;
+  const TextStorage* storage_ = &kHeapStorage;
+  bool non_ascii_ = false;
 };
 
 }  // namespace ak

@@ -10,40 +10,11 @@ namespace ak::text {
 namespace {
 
 using u128 = unsigned __int128;
-
-struct DigitPairs {
-  char text[200];
-  constexpr DigitPairs() : text() {
-    for (int i = 0; i < 100; ++i) {
-      text[2 * i] = static_cast<char>('0' + i / 10);
-      text[2 * i + 1] = static_cast<char>('0' + i % 10);
-    }
-  }
-};
-constexpr DigitPairs kPairs;
-
-constexpr std::uint64_t kPow10[20] = {
-    1ull,
-    10ull,
-    100ull,
-    1000ull,
-    10000ull,
-    100000ull,
-    1000000ull,
-    10000000ull,
-    100000000ull,
-    1000000000ull,
-    10000000000ull,
-    100000000000ull,
-    1000000000000ull,
-    10000000000000ull,
-    100000000000000ull,
-    1000000000000000ull,
-    10000000000000000ull,
-    100000000000000000ull,
-    1000000000000000000ull,
-    10000000000000000000ull,
-};
+using digits::decimal_length;
+using digits::kPairs;
+using digits::kPow10;
+using digits::put_digits;
+using digits::put_digits_exact;
 
 // 5^p for the precisions of the fast path (5^19 < 2^45).
 constexpr std::uint64_t pow5(unsigned p) noexcept {
@@ -59,58 +30,6 @@ struct Pow5Table {
   }
 };
 constexpr Pow5Table kPow5;
-
-inline void put_pair(char* at, unsigned v) noexcept { std::memcpy(at, kPairs.text + 2 * v, 2); }
-
-// Number of decimal digits of v (1 for 0).
-inline unsigned decimal_length(std::uint64_t v) noexcept {
-  v |= 1;  // same length, and keeps 0 at one digit
-  const unsigned bits = 64u - static_cast<unsigned>(std::countl_zero(v));
-  const unsigned guess = (bits * 1233) >> 12;  // floor(bits * log10(2))
-  return guess + 1 - (v < kPow10[guess]);
-}
-
-// Writes the digits of v so that they end just before `end`.
-inline void put_digits(char* end, std::uint64_t v) noexcept {
-  while (v >= 100) {
-    const unsigned r = static_cast<unsigned>(v % 100);
-    v /= 100;
-    end -= 2;
-    put_pair(end, r);
-  }
-  if (v >= 10) {
-    put_pair(end - 2, static_cast<unsigned>(v));
-  } else {
-    end[-1] = static_cast<char>('0' + v);
-  }
-}
-
-// Writes exactly eight digits of v < 10^8 at `at`, with leading zeros.
-inline void put_eight(char* at, std::uint32_t v) noexcept {
-  const std::uint32_t hi = v / 10000, lo = v % 10000;
-  put_pair(at, hi / 100);
-  put_pair(at + 2, hi % 100);
-  put_pair(at + 4, lo / 100);
-  put_pair(at + 6, lo % 100);
-}
-
-// Writes exactly n digits of v < 10^n so that they end just before `end`.
-inline void put_digits_exact(char* end, std::uint64_t v, unsigned n) noexcept {
-  while (n >= 8) {
-    end -= 8;
-    put_eight(end, static_cast<std::uint32_t>(v % 100000000));
-    v /= 100000000;
-    n -= 8;
-  }
-  auto w = static_cast<std::uint32_t>(v);
-  while (n >= 2) {
-    end -= 2;
-    put_pair(end, w % 100);
-    w /= 100;
-    n -= 2;
-  }
-  if (n != 0) end[-1] = static_cast<char>('0' + w);
-}
 
 // Writes the `pad` spaces in front of a field and returns the position after
 // them. `room` bytes from dst are writable; for the usual narrow fields one
