@@ -62,12 +62,10 @@ PyObject* read_atom_lines(Args& args) {
 AK_FASTCALL_ENTRY(write_atoms_entry, kWriteAtoms, write_atoms)
 AK_FASTCALL_ENTRY(read_atom_lines_entry, kReadAtomLines, read_atom_lines)
 
-constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
 
-#define AK_ENTRY(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
 PyMethodDef functions[] = {
-    {"write_atoms_rs", AK_ENTRY(write_atoms_entry), kFastCall,
+    AK_METHOD("write_atoms_rs", write_atoms_entry,
      "write_atoms_rs(sym_codepoints, sym_width, float_mat, int_mat, bool_mat, col_types)\n--\n\n"
      "Build the complete extxyz atom block (all `natoms` lines) as a Python str.\n\n"
      "Parameters\n----------\n"
@@ -85,8 +83,8 @@ PyMethodDef functions[] = {
      "    any other code writes nothing.\n\n"
      "Returns\n-------\n"
      "str\n    `natoms` lines, each ending in a newline.\n\n"
-     "`float_mat`, `int_mat`, `bool_mat` may have 0 columns."},
-    {"read_atom_lines_rs", AK_ENTRY(read_atom_lines_entry), kFastCall,
+     "`float_mat`, `int_mat`, `bool_mat` may have 0 columns."),
+    AK_METHOD("read_atom_lines_rs", read_atom_lines_entry,
      "read_atom_lines_rs(lines, col_types)\n--\n\n"
      "Parse `natoms` atom lines, returning a Python dict with keys:\n\n"
      "    \"floats\": ndarray float64 [natoms, n_float_cols]\n"
@@ -98,11 +96,10 @@ PyMethodDef functions[] = {
      "col_types : bytes or list[int]\n"
      "    a bytes/list of ints, one per token per line: b'f'=102 float, b'i'=105 int,\n"
      "    b's'=115 string, b'b'=98 bool; any other code skips its token.\n\n"
-     "Raises `ValueError` if any line cannot be parsed according to `col_types`."},
+     "Raises `ValueError` if any line cannot be parsed according to `col_types`."),
 };
 
-PyModuleDef definition = {PyModuleDef_HEAD_INIT, "_atomlines", "", 0, nullptr,
-                          nullptr, nullptr, nullptr, nullptr};
+PyModuleDef definition = ak::frame::module_definition("_atomlines");
 
 }  // namespace
 

@@ -52,11 +52,9 @@ PyObject* supercell(Args& args) {
 AK_FASTCALL_ENTRY(minkowski_entry, kMinkowski, minkowski)
 AK_FASTCALL_ENTRY(supercell_entry, kSupercell, supercell)
 
-constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
-#define AK_ENTRY(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
 PyMethodDef functions[] = {
-    {"minkowski_reduce_rs", AK_ENTRY(minkowski_entry), kFastCall,
+    AK_METHOD("minkowski_reduce_rs", minkowski_entry,
      "minkowski_reduce_rs(cell)\n--\n\n"
      "Minkowski-reduce a 3\xc3\x97" "3 lattice cell (3D full reduction only).\n\n"
      "Returns (rcell, op) where rcell = op @ cell and op is the unimodular\n"
@@ -65,8 +63,8 @@ PyMethodDef functions[] = {
      "Parameters\n----------\n"
      "cell : ndarray float64 (3, 3)\n    Lattice vectors, one per row (row-major).\n\n"
      "Returns\n-------\n"
-     "(rcell: ndarray float64 (3,3), op: ndarray int64 (3,3))"},
-    {"make_supercell_positions_rs", AK_ENTRY(supercell_entry), kFastCall,
+     "(rcell: ndarray float64 (3,3), op: ndarray int64 (3,3))"),
+    AK_METHOD("make_supercell_positions_rs", supercell_entry,
      "make_supercell_positions_rs(prim_positions, lattice_points, cell_major)\n--\n\n"
      "Build Cartesian positions for a supercell.\n\n"
      "Cell-major order (cell_major=True): row l * N_prim + a is atom a shifted by\n"
@@ -78,11 +76,10 @@ PyMethodDef functions[] = {
      "lattice_points : ndarray float64 (N_super, 3)\n    Cartesian lattice point offsets.\n"
      "cell_major : bool\n    True for cell-major ordering, False for atom-major ordering.\n\n"
      "Returns\n-------\n"
-     "ndarray float64 (N_prim * N_super, 3)\n    Cartesian positions."},
+     "ndarray float64 (N_prim * N_super, 3)\n    Cartesian positions."),
 };
 
-PyModuleDef definition = {PyModuleDef_HEAD_INIT, "_cellgeom", "", 0, nullptr,
-                          nullptr, nullptr, nullptr, nullptr};
+PyModuleDef definition = ak::frame::module_definition("_cellgeom");
 
 }  // namespace
 

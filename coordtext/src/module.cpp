@@ -76,12 +76,10 @@ AK_FASTCALL_ENTRY(format_xdatcar_entry, kFormatXdatcar, format_xdatcar)
 AK_FASTCALL_ENTRY(parse_xyz_entry, kParseXyz, parse_xyz)
 AK_FASTCALL_ENTRY(format_xyz_entry, kFormatXyz, format_xyz)
 
-constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
 
-#define AK_ENTRY(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
 PyMethodDef functions[] = {
-    {"parse_poscar_positions_rs", AK_ENTRY(parse_poscar_entry), kFastCall,
+    AK_METHOD("parse_poscar_positions_rs", parse_poscar_entry,
      "parse_poscar_positions_rs(lines, selective)\n--\n\n"
      "Parse the N-atom position block from a POSCAR/CONTCAR file.\n\n"
      "Parameters\n----------\n"
@@ -89,23 +87,23 @@ PyMethodDef functions[] = {
      "selective : bool\n    Whether selective-dynamics flags (T/F) are present.\n\n"
      "Returns\n-------\n"
      "(positions, flags)\n    positions: ndarray float64 [N,3]; flags: ndarray bool [N,3] "
-     "(True = frozen = 'F' in file) or None when not selective."},
-    {"format_poscar_positions_rs", AK_ENTRY(format_poscar_entry), kFastCall,
+     "(True = frozen = 'F' in file) or None when not selective."),
+    AK_METHOD("format_poscar_positions_rs", format_poscar_entry,
      "format_poscar_positions_rs(coord, flags=None)\n--\n\n"
      "Format the N-atom position block for a POSCAR/CONTCAR file.\n\n"
      "Parameters\n----------\n"
      "coord : ndarray float64 [N,3]\n    Atom positions, Cartesian or scaled as the caller decides.\n"
      "flags : ndarray bool [N,3] or None\n    Selective-dynamics mask (True = frozen = 'F' in file).\n\n"
      "Returns\n-------\n"
-     "str\n    The complete block, ready for the file object's write."},
-    {"parse_xdatcar_coords_rs", AK_ENTRY(parse_xdatcar_entry), kFastCall,
+     "str\n    The complete block, ready for the file object's write."),
+    AK_METHOD("parse_xdatcar_coords_rs", parse_xdatcar_entry,
      "parse_xdatcar_coords_rs(lines)\n--\n\n"
      "Parse the coordinate block for one XDATCAR frame.\n\n"
      "Parameters\n----------\n"
      "lines : list[str]\n    The N coordinate lines for this frame (already read).\n\n"
      "Returns\n-------\n"
-     "ndarray float64 [N,3]\n    Fractional coordinates."},
-    {"format_xdatcar_config_rs", AK_ENTRY(format_xdatcar_entry), kFastCall,
+     "ndarray float64 [N,3]\n    Fractional coordinates."),
+    AK_METHOD("format_xdatcar_config_rs", format_xdatcar_entry,
      "format_xdatcar_config_rs(scaled_positions, index)\n--\n\n"
      "Format one complete XDATCAR configuration block.\n\n"
      "Parameters\n----------\n"
@@ -113,26 +111,25 @@ PyMethodDef functions[] = {
      "index : int\n    1-based frame index written to the header line.\n\n"
      "Returns\n-------\n"
      "str\n    The full block including the \"Direct configuration=\" header, ready for the file "
-     "object's write."},
-    {"parse_xyz_block_rs", AK_ENTRY(parse_xyz_entry), kFastCall,
+     "object's write."),
+    AK_METHOD("parse_xyz_block_rs", parse_xyz_entry,
      "parse_xyz_block_rs(lines)\n--\n\n"
      "Parse N atom lines from a simple XYZ file.\n\n"
      "Parameters\n----------\n"
      "lines : list[str]\n    The N atom lines (already extracted from the full file).\n\n"
      "Returns\n-------\n"
-     "(symbols: list[str], positions: ndarray float64 [N,3])"},
-    {"format_xyz_block_rs", AK_ENTRY(format_xyz_entry), kFastCall,
+     "(symbols: list[str], positions: ndarray float64 [N,3])"),
+    AK_METHOD("format_xyz_block_rs", format_xyz_entry,
      "format_xyz_block_rs(symbols, positions)\n--\n\n"
      "Format N atoms as simple XYZ atom lines.\n\n"
      "Parameters\n----------\n"
      "symbols : list[str]\n    Chemical symbols, length N.\n"
      "positions : ndarray float64 [N,3]\n    Atom positions.\n\n"
      "Returns\n-------\n"
-     "str\n    The atom lines, without the atom-count and comment header lines."},
+     "str\n    The atom lines, without the atom-count and comment header lines."),
 };
 
-PyModuleDef definition = {PyModuleDef_HEAD_INIT, "_coordtext", "", 0, nullptr,
-                          nullptr, nullptr, nullptr, nullptr};
+PyModuleDef definition = ak::frame::module_definition("_coordtext");
 
 }  // namespace
 

@@ -113,4 +113,12 @@ PyObject* run_call(const Signature& signature, PyObject* const* args, Py_ssize_t
     return ::ak::frame::run_call(signature, args, nargs, kwnames, body);                        \
   }
 
+// The method-table entry of an exported function whose fast-call entry point
+// was declared with AK_FASTCALL_ENTRY; `doc` starts with the text signature.
+#define AK_METHOD(name, entry, doc)                                                         \
+  PyMethodDef {                                                                             \
+    name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)),               \
+        METH_FASTCALL | METH_KEYWORDS, doc                                                  \
+  }
+
 }  // namespace ak::frame

@@ -9,6 +9,12 @@
 
 namespace ak::frame {
 
+// The definition of a module named `name`: empty docstring, no per-module
+// state and no method table (init_module adds the functions).
+constexpr PyModuleDef module_definition(const char* name) {
+  return PyModuleDef{PyModuleDef_HEAD_INIT, name, "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
+}
+
 // Body of a PyInit_ export. `definition` and `functions` live for the whole
 // process. Returns a new reference to the module, or null with an exception.
 PyObject* init_module(PyModuleDef& definition, std::span<PyMethodDef> functions);

@@ -1,5 +1,7 @@
 #include "text/float_parse.hpp"
 
+#include "text/pow10.hpp"
+
 #include <bit>
 #include <charconv>
 #include <cstddef>
@@ -137,26 +139,7 @@ inline bool is_digit(char c) noexcept {
   return static_cast<unsigned char>(static_cast<unsigned char>(c) - '0') < 10;
 }
 
-constexpr std::uint64_t kPow10Int[20] = {1ull,
-                                         10ull,
-                                         100ull,
-                                         1000ull,
-                                         10000ull,
-                                         100000ull,
-                                         1000000ull,
-                                         10000000ull,
-                                         100000000ull,
-                                         1000000000ull,
-                                         10000000000ull,
-                                         100000000000ull,
-                                         1000000000000ull,
-                                         10000000000000ull,
-                                         100000000000000ull,
-                                         1000000000000000ull,
-                                         10000000000000000ull,
-                                         100000000000000000ull,
-                                         1000000000000000000ull,
-                                         10000000000000000000ull};
+
 
 // Eight digits at a time: the serial m = 10 m + d chain costs a multiply and
 // an add per digit, which dominates a 17-digit token. Byte i of the loaded
@@ -192,7 +175,7 @@ inline std::uint64_t append_digits(std::uint64_t m, const char* p, std::size_t n
     // in front of the wanted digits into '0'.
     const std::uint64_t keep = ~std::uint64_t{0} << (8 * (8 - n));
     const std::uint64_t v = (load8(p + n - 8) & keep) | (0x3030303030303030ull & ~keep);
-    return m * kPow10Int[n] + eight_digits(v);
+    return m * kPow10[n] + eight_digits(v);
   }
   for (; n != 0; --n, ++p) m = m * 10 + static_cast<unsigned>(*p - '0');
   return m;
@@ -219,7 +202,7 @@ inline std::size_t take_leading(std::uint64_t v, std::uint64_t& m) noexcept {
   if (n != 0) {
     // Move the n digits to the end of the group, '0' in front of them.
     const std::uint64_t group = (v << (64 - 8 * n)) | (0x3030303030303030ull >> (8 * n));
-    m = m * kPow10Int[n] + eight_digits(group);
+    m = m * kPow10[n] + eight_digits(group);
   }
   return n;
 }

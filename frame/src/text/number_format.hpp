@@ -31,6 +31,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "text/pow10.hpp"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -57,6 +59,8 @@ char* write_uint(char* dst, std::uint64_t value, unsigned width) noexcept;
 
 namespace digits {
 
+using ak::text::kPow10;
+
 struct DigitPairs {
   char text[200];
   constexpr DigitPairs() : text() {
@@ -68,28 +72,7 @@ struct DigitPairs {
 };
 inline constexpr DigitPairs kPairs;
 
-inline constexpr std::uint64_t kPow10[20] = {
-    1ull,
-    10ull,
-    100ull,
-    1000ull,
-    10000ull,
-    100000ull,
-    1000000ull,
-    10000000ull,
-    100000000ull,
-    1000000000ull,
-    10000000000ull,
-    100000000000ull,
-    1000000000000ull,
-    10000000000000ull,
-    100000000000000ull,
-    1000000000000000ull,
-    10000000000000000ull,
-    100000000000000000ull,
-    1000000000000000000ull,
-    10000000000000000000ull,
-};
+
 
 inline void put_pair(char* at, unsigned v) noexcept { std::memcpy(at, kPairs.text + 2 * v, 2); }
 
