@@ -12,7 +12,7 @@ PYTHON313 ?= $(shell for c in python3.13 $$HOME/.pyenv/versions/3.13*/bin/python
 	if $$c -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))' >/dev/null 2>&1; then \
 	echo $$c; break; fi; done)
 
-.PHONY: demo test bench install clean
+.PHONY: demo test bench install clean test-sanitize fuzz fuzz-ci fuzz-build
 
 $(PY):
 	@test -n "$(PYTHON313)" || { echo "Python 3.13 not found (looked for python3.13 on PATH and under pyenv)"; exit 1; }
@@ -37,3 +37,81 @@ bench: $(STAMP)
 
 clean:
 	rm -rf build $(VENV)
+
+# --- Sanitizers ------------------------------------------------------------
+# The three modules built with AddressSanitizer and UndefinedBehaviorSanitizer
+# (g++, its own build dir) and the whole test suite run against them. The
+# interpreter is not instrumented, so the runtimes are preloaded; its own
+# allocations go through malloc so that ASan sees every block. Leak detection
+# is off: CPython keeps interned objects and caches to exit, which would bury
+# any real report (tests/test_leaks.py measures leaks instead). Allocation
+# failures return null so that huge requests become MemoryError as usual. The
+# quarantine of freed blocks is kept small because the leak tests watch the
+# resident size, which a large quarantine grows by hundreds of megabytes.
+SAN_DIR := build/sanitize
+SAN_ENV := PYTHONPATH=$(CURDIR)/$(SAN_DIR)/coordtext:$(CURDIR)/$(SAN_DIR)/atomlines:$(CURDIR)/$(SAN_DIR)/cellgeom \
+	MESONPY_EDITABLE_SKIP=$(CURDIR)/build/editable \
+	PYTHONMALLOC=malloc \
+	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
+	ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:quarantine_size_mb=8 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+test-sanitize: $(STAMP)
+	test -f $(SAN_DIR)/build.ninja || PATH=$(CURDIR)/$(VENV)/bin:$$PATH $(VENV)/bin/meson setup $(SAN_DIR) \
+		-Dbuildtype=debugoptimized -Db_sanitize=address,undefined -Db_lundef=false
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH $(VENV)/bin/meson compile -C $(SAN_DIR)
+	$(SAN_ENV) $(PY) -m pytest -q -p no:cacheprovider
+
+# --- Fuzzing ---------------------------------------------------------------
+# libFuzzer harnesses over the pure work routines (no interpreter), built
+# with clang. `make fuzz` runs each for FUZZ_SECONDS; `make fuzz-ci` runs
+# them all in about 30 seconds (after a first build of about a minute).
+# Without clang, root installs it with apt-get; anyone else gets a message and
+# the targets do nothing.
+FUZZ_SECONDS ?= 60
+FUZZ_CXX ?= clang++
+FUZZ_DIR := build/fuzz
+FUZZ_FLAGS := -std=c++20 -O1 -g -fno-omit-frame-pointer -ffp-contract=off \
+	-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+	-Ifuzz -Iframe/src -Icoordtext/src -Iatomlines/src -Icellgeom/src
+FUZZ_HARNESSES := fuzz_numbers numbers_check fuzz_coordtext fuzz_writers fuzz_atomlines fuzz_unicode fuzz_minkowski
+
+NUMBER_SRC := frame/src/text/float_parse.cpp frame/src/text/int_parse.cpp frame/src/text/number_format.cpp
+UNICODE_SRC := frame/src/text/unicode.cpp frame/src/text/unicode_tables.cpp
+COORD_SRC := $(NUMBER_SRC) $(UNICODE_SRC) coordtext/src/xyz.cpp coordtext/src/vasp.cpp
+FUZZ_HEADERS := $(wildcard fuzz/*.hpp frame/src/*.hpp frame/src/text/*.hpp coordtext/src/*.hpp \
+	atomlines/src/*.hpp cellgeom/src/*.hpp)
+
+$(FUZZ_DIR)/fuzz_numbers: fuzz/fuzz_numbers.cpp $(NUMBER_SRC)
+$(FUZZ_DIR)/numbers_check: fuzz/numbers_check.cpp $(NUMBER_SRC)
+$(FUZZ_DIR)/numbers_check: FUZZ_FLAGS += -DAK_LIBFUZZER
+$(FUZZ_DIR)/fuzz_coordtext: fuzz/fuzz_coordtext.cpp $(COORD_SRC)
+$(FUZZ_DIR)/fuzz_writers: fuzz/fuzz_writers.cpp $(COORD_SRC)
+$(FUZZ_DIR)/fuzz_atomlines: fuzz/fuzz_atomlines.cpp $(NUMBER_SRC) $(UNICODE_SRC) \
+	atomlines/src/reader.cpp atomlines/src/writer.cpp
+$(FUZZ_DIR)/fuzz_unicode: fuzz/fuzz_unicode.cpp $(UNICODE_SRC)
+$(FUZZ_DIR)/fuzz_minkowski: fuzz/fuzz_minkowski.cpp cellgeom/src/minkowski.cpp
+
+$(addprefix $(FUZZ_DIR)/,$(FUZZ_HARNESSES)): $(FUZZ_HEADERS)
+	@mkdir -p $(FUZZ_DIR)
+	$(FUZZ_CXX) $(FUZZ_FLAGS) $(filter %.cpp,$^) -o $@
+
+fuzz-build:
+	@fuzz/ensure_clang.sh $(FUZZ_CXX) && $(MAKE) --no-print-directory $(addprefix $(FUZZ_DIR)/,$(FUZZ_HARNESSES))
+
+fuzz:
+	@if fuzz/ensure_clang.sh $(FUZZ_CXX); then \
+		$(MAKE) --no-print-directory $(addprefix $(FUZZ_DIR)/,$(FUZZ_HARNESSES)) && \
+		fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_HARNESSES); fi
+
+fuzz-ci:
+	@if fuzz/ensure_clang.sh $(FUZZ_CXX); then \
+		$(MAKE) --no-print-directory $(addprefix $(FUZZ_DIR)/,$(FUZZ_HARNESSES)) && \
+		fuzz/run.sh $(FUZZ_DIR) 3 $(FUZZ_HARNESSES); fi
+
+# --- Packaging -------------------------------------------------------------
+# An sdist (from the committed files) and a wheel in dist/.
+.PHONY: dist
+dist: $(PY)
+	$(PY) -m pip install --quiet build
+	$(PY) -m build --outdir dist .

@@ -1,0 +1,191 @@
+"""Exhausted memory and size limits: writers given broadcast views with an
+enormous number of rows, readers given enormous inputs. Each case runs in its
+own interpreter so that a crash or a runaway allocation cannot take the suite
+down; the child caps its address space (or, under AddressSanitizer, the
+largest allocation) so that a runaway shows up as MemoryError, quickly."""
+
+import json
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
+HEADROOM = 1 << 30  # bytes of address space a child may add to what it has after imports
+
+# AddressSanitizer's operator new reports out-of-memory and aborts instead of
+# throwing std::bad_alloc, so failures of C++ containers cannot be seen there.
+new_must_throw = pytest.mark.skipif(UNDER_ASAN, reason="operator new aborts under AddressSanitizer")
+
+PRELUDE = textwrap.dedent("""
+    import json, resource, sys, time
+    import numpy as np
+    from numpy.lib.stride_tricks import as_strided
+    import _atomlines, _cellgeom, _coordtext
+    from _coordtext import PanicException
+
+    def status(key):
+        with open("/proc/self/status") as f:
+            for line in f:
+                if line.startswith(key + ":"):
+                    return int(line.split()[1]) * 1024
+
+    if not UNDER_ASAN:
+        limit = status("VmSize") + HEADROOM
+        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+    def broadcast(rows, cols, dtype=np.float64):
+        base = np.zeros(max(cols, 1), dtype)
+        return as_strided(base, shape=(rows, cols), strides=(0, base.itemsize))
+
+    def outcome(call):
+        rss0 = status("VmRSS")
+        t0 = time.perf_counter()
+        try:
+            call()
+            kind, text = "ok", ""
+        except BaseException as exc:
+            kind, text = type(exc).__name__, str(exc)
+        return {"kind": kind, "text": text, "seconds": time.perf_counter() - t0,
+                "grew": max(status("VmHWM") - rss0, 0)}
+
+    def still_usable():
+        assert _coordtext.parse_xyz_block_rs(["H 1 2 3"])[1].shape == (1, 3)
+        assert _cellgeom.make_supercell_positions_rs(np.zeros((1, 3)), np.ones((2, 3)), True).shape == (2, 3)
+        return True
+""")
+
+
+def run_child(body, timeout=120, headroom=HEADROOM):
+    env = dict(os.environ)
+    if UNDER_ASAN:
+        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + f":allocator_may_return_null=1:max_allocation_size={headroom}"
+    script = f"UNDER_ASAN = {UNDER_ASAN}\nHEADROOM = {headroom}\n" + PRELUDE + textwrap.dedent(body)
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=timeout, env=env)
+    assert run.returncode == 0, run.stderr[-3000:]
+    return json.loads(run.stdout.strip().splitlines()[-1])
+
+
+# --- make_supercell_positions_rs: the size panics come before any allocation --
+
+SHAPE_TOO_LARGE = "ndarray: Shape too large, product of non-zero axis lengths overflows isize"
+
+
+@pytest.mark.parametrize("n_prim, n_super, cols, kind, text", [
+    (2**40, 2**40, 3, "PanicException", SHAPE_TOO_LARGE),
+    (2**57, 22, 3, "PanicException", SHAPE_TOO_LARGE),         # 3 * N = 66 * 2**57, just above 2**63 - 1
+    (2**57, 21, 3, "PanicException", "capacity overflow"),     # 63 * 2**57, just below it
+    (2**30, 2**30, 3, "PanicException", "capacity overflow"),  # 3 * N = 3 * 2**60
+    (2**58, 4, 2, "PanicException", "capacity overflow"),      # size checks before the column check
+    (2**20, 2**20, 3, "MemoryError", ""),                      # 24 TiB: the allocation fails
+    (2**40, 1, 2, "MemoryError", ""),                          # allocation before the column check
+])
+def test_supercell_size_limits(n_prim, n_super, cols, kind, text):
+    result = run_child(f"""
+        out = [outcome(lambda: _cellgeom.make_supercell_positions_rs(
+            broadcast({n_prim}, {cols}), broadcast({n_super}, 3), flag)) for flag in (True, False)]
+        print(json.dumps(out + [still_usable()]))
+    """)
+    for r in result[:2]:
+        assert (r["kind"], r["text"]) == (kind, text)
+        assert r["grew"] < 64 << 20
+    assert result[2] is True
+
+
+# --- write_atoms_rs -------------------------------------------------------------
+
+WRITE_HUGE = """
+    rows = 2**40
+    sym = broadcast(rows, 2, np.uint32)
+    floats = broadcast(rows, 3)
+    ints = broadcast(rows, 1, np.int64)
+    bools = broadcast(rows, 1, np.uint8)
+    r = outcome(lambda: _atomlines.write_atoms_rs(sym, 2, floats, ints, bools, b"sfffib"))
+    r["usable"] = still_usable()
+    print(json.dumps(r))
+"""
+
+
+def test_write_atoms_with_2_40_broadcast_rows_raises_memory_error():
+    r = run_child(WRITE_HUGE, headroom=256 << 20)
+    assert r["kind"] == "MemoryError" and r["usable"]
+
+
+def test_write_atoms_with_2_40_broadcast_rows_fails_before_filling_memory():
+    # Regression: the writer once took a failed up-front reservation as a mere
+    # hint and went on growing the text until memory ran out (about 16 GB on a
+    # 24 GB machine). The block would need terabytes: give up at once.
+    r = run_child(WRITE_HUGE, headroom=256 << 20)
+    assert r["kind"] == "MemoryError"
+    assert r["grew"] < 64 << 20 and r["seconds"] < 2
+
+
+def test_write_atoms_oversized_symbol_width_with_huge_rows_panics_first():
+    # Symbol fields wider than 65535 end the call at the first symbol, before
+    # the text grows.
+    r = run_child("""
+        rows = 2**40
+        r = outcome(lambda: _atomlines.write_atoms_rs(broadcast(rows, 2, np.uint32), 2**40, broadcast(rows, 0),
+                                                      broadcast(rows, 0, np.int64), broadcast(rows, 0, np.uint8), b"s"))
+        print(json.dumps(r))
+    """)
+    assert (r["kind"], r["text"]) == ("PanicException", "Formatting argument out of range")
+
+
+# --- readers --------------------------------------------------------------------
+
+@pytest.mark.parametrize("codes", [b"f" * 100_000, b"i" * 100_000, b"b" * 1_000_000,
+                                   pytest.param(b"s" * 100_000, marks=new_must_throw)])
+def test_reader_column_buffers_too_large_raise_memory_error(codes):
+    # 10**6 lines times 10**5 columns: the buffers are sized before any line is read.
+    r = run_child(f"""
+        lines = ["H"] * 10**6
+        r = outcome(lambda: _atomlines.read_atom_lines_rs(lines, {codes[:1]!r} * {len(codes)}))
+        r["usable"] = still_usable()
+        print(json.dumps(r))
+    """)
+    assert r["kind"] == "MemoryError" and r["usable"]
+
+
+@new_must_throw
+def test_length_hint_far_beyond_the_items_never_crashes():
+    # `lines` is iterated; its length only sizes the first reservation. An
+    # overstated one may fail with MemoryError (as list() itself does) but must
+    # not crash, and an unusable one is ignored.
+    r = run_child("""
+        class Lying(list):
+            n = 0
+            def __len__(self):
+                return self.n
+        out = []
+        for n in (2**40, 2**62, 2**63 - 1, 2**64, -1):
+            Lying.n = n
+            out.append(outcome(lambda: _coordtext.parse_xyz_block_rs(Lying(["H 1 2 3"]))))
+            out.append(outcome(lambda: _atomlines.read_atom_lines_rs(Lying(["H 1"]), Lying([115, 102]))))
+        print(json.dumps([o["kind"] for o in out] + [still_usable()]))
+    """)
+    assert set(r[:-1]) <= {"ok", "MemoryError"} and r[-1] is True
+    assert r[6:10] == ["ok"] * 4  # 2**64 and -1 cannot be lengths: the hint is dropped
+
+
+def test_ten_million_lines_with_the_last_bad():
+    # The whole block is parsed before the failure; everything built so far is
+    # released, and a second call works.
+    r = run_child("""
+        n = 10**7
+        lines = ["H 1.5 -2 3e-1\\n"] * (n - 1) + ["H 1.5 -2 x\\n"]
+        out = [outcome(lambda: _atomlines.read_atom_lines_rs(lines, b"sfff")),
+               outcome(lambda: _coordtext.parse_xyz_block_rs(lines))]
+        ok = outcome(lambda: _atomlines.read_atom_lines_rs(lines[:-1], b"sfff"))
+        print(json.dumps(out + [ok, still_usable()]))
+    """, timeout=180, headroom=4 << 30)
+    atom, xyz, ok, usable = r
+    assert (atom["kind"], atom["text"]) == ("ValueError", 'row 9999999: cannot parse "x" as float: invalid float literal')
+    assert (xyz["kind"], xyz["text"]) == ("ValueError", "XYZ: cannot parse coordinate 'x' on line 9999999: invalid float literal")
+    assert ok["kind"] == "ok" and usable
+    # Measured about 1.5 s per call on one core; generous for loaded machines
+    # and sanitizer builds.
+    if not UNDER_ASAN:
+        assert atom["seconds"] < 20 and xyz["seconds"] < 20
