@@ -1,6 +1,5 @@
 #include "reader.hpp"
 
-#include <bit>
 #include <cstring>
 #include <string>
 
@@ -19,79 +18,6 @@ enum class Kind : std::uint8_t { skip, floating, integer, boolean, string };
 struct Step {
   Kind kind;
   std::size_t column;
-};
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-constexpr std::uint64_t kHighs = 0x8080808080808080ull;
-
-inline std::uint64_t load8(const char* p) noexcept {
-  std::uint64_t w;
-  std::memcpy(&w, p, sizeof w);
-  return w;  // little-endian: byte k of the text is bits 8k..8k+7
-}
-
-// Splits a line on ASCII whitespace (TAB, LF, FF, CR, SPACE) one token at a
-// time, like text::Tokenizer, but scans eight bytes per step: numeric
-// columns are long runs of digits and padding, and a byte-at-a-time loop
-// spends most of its time on the branch at every byte.
-class LineTokens {
- public:
-  explicit LineTokens(std::string_view line) noexcept
-      : pos_(line.data()), end_(line.data() + line.size()) {}
-
-  bool next(std::string_view& token) noexcept {
-    const char* p = skip_space(pos_);
-    if (p == end_) {
-      pos_ = p;
-      return false;
-    }
-    const char* stop = token_end(p + 1);
-    token = std::string_view(p, static_cast<std::size_t>(stop - p));
-    pos_ = stop;
-    return true;
-  }
-
- private:
-  const char* skip_space(const char* p) const noexcept {
-    for (;;) {
-      while (end_ - p >= 8) {
-        // Bytes that differ from ' ' become non-zero; find the first one.
-        const std::uint64_t diff = load8(p) ^ (kOnes * ' ');
-        if (diff != 0) {
-          p += std::countr_zero(diff) / 8;
-          break;
-        }
-        p += 8;
-      }
-      while (p != end_ && *p == ' ') ++p;
-      if (p == end_ || !text::is_ascii_space(static_cast<unsigned char>(*p))) return p;
-      ++p;  // a tab, line feed, form feed or carriage return
-    }
-  }
-
-  const char* token_end(const char* p) const noexcept {
-    for (;;) {
-      while (end_ - p >= 8) {
-        // Flags the bytes below 0x21 (every separator is one); bytes of
-        // 0x80 and above are never flagged. Only the lowest flag is exact,
-        // which is the one used.
-        const std::uint64_t w = load8(p);
-        const std::uint64_t low = (w - kOnes * 0x21) & ~w & kHighs;
-        if (low != 0) {
-          p += std::countr_zero(low) / 8;
-          break;
-        }
-        p += 8;
-      }
-      // Byte-wise from the candidate (or through the last few bytes).
-      while (p != end_ && static_cast<unsigned char>(*p) > 0x20) ++p;
-      if (p == end_ || text::is_ascii_space(static_cast<unsigned char>(*p))) return p;
-      ++p;  // NUL, vertical tab and other control bytes belong to the token
-    }
-  }
-
-  const char* pos_;
-  const char* end_;
 };
 
 // The eight accepted spellings; everything else (t, 1, yes, .true., ...) is
@@ -162,7 +88,7 @@ Result<AtomColumns> parse_atom_lines(std::span<const std::string_view> lines,
   const std::size_t expected = col_types.size();
 
   for (std::size_t row = 0; row < natoms; ++row) {
-    LineTokens tokens(lines[row]);
+    text::Tokenizer tokens(lines[row]);
     std::string_view token;
     for (const Step& step : steps) {
       if (!tokens.next(token)) return ran_out(row, expected);
