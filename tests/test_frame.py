@@ -9,13 +9,13 @@ import os
 import subprocess
 import sys
 import textwrap
-import tracemalloc
 
 import numpy as np
 import pytest
 
 import _coordtext
 from _coordtext import PanicException
+from leakcheck import assert_no_leaks
 
 M = _coordtext
 Z3 = np.zeros((0, 3))
@@ -443,11 +443,6 @@ def test_empty_results_have_shape_0_3():
 
 # --- reference and memory hygiene ------------------------------------------
 
-def _rss_bytes():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
 def test_no_leaks_on_success_and_failure_paths():
     good = [f"Fe {i}.5 -{i} 1e-3 tail" for i in range(2000)]
     bad_last = good[:-1] + ["Fe 1 2 x"]
@@ -462,66 +457,35 @@ def test_no_leaks_on_success_and_failure_paths():
     index = 10**8
 
     calls = [
-        (M.parse_xyz_block_rs, (good,), None),
-        (M.parse_xyz_block_rs, (bad_last,), ValueError),
-        (M.parse_xyz_block_rs, (bad_item,), TypeError),
-        (M.parse_xyz_block_rs, (surrogate,), UnicodeEncodeError),
-        (M.parse_xdatcar_coords_rs, (coords,), None),
-        (M.parse_xdatcar_coords_rs, (coords[:-1] + ["1 2"],), ValueError),
-        (M.parse_poscar_positions_rs, ([c + " F T F" for c in coords[:50]], True), None),
-        (M.parse_poscar_positions_rs, (coords[:50] + ["1 2 3 X"], True), ValueError),
-        (M.parse_poscar_positions_rs, (coords, 1), TypeError),
-        (M.format_xyz_block_rs, (syms, pos), None),
-        (M.format_xyz_block_rs, (syms, f32), TypeError),
-        (M.format_xyz_block_rs, (syms, pos.tolist()), TypeError),
-        (M.format_xyz_block_rs, (syms[:-1], pos), ValueError),
-        (M.format_xyz_block_rs, (syms, narrow), PanicException),
-        (M.format_poscar_positions_rs, (pos, flags), None),
-        (M.format_poscar_positions_rs, (pos, flags[:, :3]), ValueError),
-        (M.format_poscar_positions_rs, (narrow,), PanicException),
-        (M.format_poscar_positions_rs, (pos, flags.astype(int)), TypeError),
-        (M.format_xdatcar_config_rs, (pos, index), None),
-        (M.format_xdatcar_config_rs, (pos, -index), OverflowError),
-        (M.format_xdatcar_config_rs, (narrow, index), PanicException),
-        (M.format_xdatcar_config_rs, (f32, index), TypeError),
+        (M.parse_xyz_block_rs, (good,), {}, None),
+        (M.parse_xyz_block_rs, (bad_last,), {}, ValueError),
+        (M.parse_xyz_block_rs, (bad_item,), {}, TypeError),
+        (M.parse_xyz_block_rs, (surrogate,), {}, UnicodeEncodeError),
+        (M.parse_xdatcar_coords_rs, (coords,), {}, None),
+        (M.parse_xdatcar_coords_rs, (coords[:-1] + ["1 2"],), {}, ValueError),
+        (M.parse_poscar_positions_rs, ([c + " F T F" for c in coords[:50]], True), {}, None),
+        (M.parse_poscar_positions_rs, (coords[:50] + ["1 2 3 X"], True), {}, ValueError),
+        (M.parse_poscar_positions_rs, (coords, 1), {}, TypeError),
+        (M.format_xyz_block_rs, (syms, pos), {}, None),
+        (M.format_xyz_block_rs, (syms, f32), {}, TypeError),
+        (M.format_xyz_block_rs, (syms, pos.tolist()), {}, TypeError),
+        (M.format_xyz_block_rs, (syms[:-1], pos), {}, ValueError),
+        (M.format_xyz_block_rs, (syms, narrow), {}, PanicException),
+        (M.format_poscar_positions_rs, (pos, flags), {}, None),
+        (M.format_poscar_positions_rs, (pos, flags[:, :3]), {}, ValueError),
+        (M.format_poscar_positions_rs, (narrow,), {}, PanicException),
+        (M.format_poscar_positions_rs, (pos, flags.astype(int)), {}, TypeError),
+        (M.format_xdatcar_config_rs, (pos, index), {}, None),
+        (M.format_xdatcar_config_rs, (pos, -index), {}, OverflowError),
+        (M.format_xdatcar_config_rs, (narrow, index), {}, PanicException),
+        (M.format_xdatcar_config_rs, (f32, index), {}, TypeError),
     ]
     watched = [good, bad_last, bad_item, surrogate, coords, pos, syms, flags, f32, narrow, index,
                good[-1], bad_last[-1], bad_item[-1], syms[0]]
 
-    def run(rounds):
-        for _ in range(rounds):
-            for fn, args, exc in calls:
-                if exc is None:
-                    fn(*args)
-                else:
-                    try:
-                        fn(*args)
-                    except exc:
-                        pass
-                    else:
-                        raise AssertionError(f"{fn.__name__} did not raise {exc}")
-
-    run(3)
-    gc.collect()
-    counts = [sys.getrefcount(o) for o in watched]
-    rss0 = _rss_bytes()
-    tracemalloc.start()
-    try:
-        run(5)
-        gc.collect()
-        traced0 = tracemalloc.get_traced_memory()[0]
-        run(40)
-        gc.collect()
-        traced1 = tracemalloc.get_traced_memory()[0]
-    finally:
-        tracemalloc.stop()
-    run(100)
-    gc.collect()
-    assert [sys.getrefcount(o) for o in watched] == counts
-    # 40 rounds leaking one small object per call would already show here
-    assert traced1 - traced0 < 40 * 1024
-    # each round builds ~0.4 MB of results; a leak of any of them shows in RSS
-    assert _rss_bytes() - rss0 < 16 * 2**20
+    # 40 rounds leaking one small object per call would show in traced
+    # memory; each round builds ~0.4 MB of results, so a leaked buffer shows in RSS
+    assert_no_leaks(calls, watched, traced_limit=40 * 1024, rss_limit=16 * 2**20, rounds=40)
 
 
 def test_missing_numpy_is_a_panic_and_the_module_stays_usable():

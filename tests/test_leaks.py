@@ -6,9 +6,7 @@ resident size must stay flat. (`_coordtext`'s own success and failure paths
 are covered in test_frame.py.)"""
 
 import gc
-import os
 import sys
-import tracemalloc
 
 import numpy as np
 import pytest
@@ -17,16 +15,12 @@ from numpy.lib.stride_tricks import as_strided
 import _atomlines
 import _cellgeom
 import _coordtext
+from leakcheck import assert_no_leaks, rss_bytes, run_calls
 
 A, C, X = _atomlines, _cellgeom, _coordtext
 # Each module creates its own PanicException class.
 APanic, CPanic = A.PanicException, C.PanicException
 N = 2000
-
-
-def _rss_bytes():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
 def _broadcast(rows, cols, dtype=np.float64):
@@ -117,49 +111,17 @@ CALLS = [
 ]
 
 
-def _run(rounds):
-    for _ in range(rounds):
-        for fn, args, kwargs, exc in CALLS:
-            if exc is None:
-                fn(*args, **kwargs)
-                continue
-            try:
-                fn(*args, **kwargs)
-            except exc:
-                pass
-            else:
-                raise AssertionError(f"{fn.__name__}{args!r:.80} did not raise {exc.__name__}")
-
-
 def test_every_call_raises_what_is_expected():
     # Makes the leak test below meaningful: each failure path is the one meant.
-    _run(1)
+    run_calls(CALLS, 1)
 
 
 def test_no_leaks_on_success_and_failure_paths():
-    _run(3)
-    gc.collect()
-    counts = [sys.getrefcount(o) for o in WATCHED]
-    rss0 = _rss_bytes()
-    tracemalloc.start()
-    try:
-        _run(5)
-        gc.collect()
-        traced0 = tracemalloc.get_traced_memory()[0]
-        _run(30)
-        gc.collect()
-        traced1 = tracemalloc.get_traced_memory()[0]
-    finally:
-        tracemalloc.stop()
-    _run(60)
-    gc.collect()
-    assert [sys.getrefcount(o) for o in WATCHED] == counts
-    # flat when nothing leaks; one small object (an int, an exception, a
-    # message) leaked by any one call over 30 rounds is more than this
-    assert traced1 - traced0 < 1024
-    # every round builds several hundred kB of results and error messages; a
-    # leaked buffer of any of them (native, not traced) shows in RSS
-    assert _rss_bytes() - rss0 < 24 * 2**20
+    # Flat when nothing leaks: one small object (an int, an exception, a
+    # message) leaked by any one call over 30 rounds is more than 1 kB; every
+    # round builds several hundred kB of results, so a leaked native buffer
+    # shows in RSS.
+    assert_no_leaks(CALLS, WATCHED, traced_limit=1024, rss_limit=24 * 2**20)
 
 
 @pytest.mark.parametrize("fn, args, exc", [
@@ -192,6 +154,6 @@ def test_result_buffers_are_freed_with_their_arrays():
         del out, cells
         if i == 20:
             gc.collect()
-            rss0 = _rss_bytes()
+            rss0 = rss_bytes()
     gc.collect()
-    assert _rss_bytes() - rss0 < 32 * 2**20
+    assert rss_bytes() - rss0 < 32 * 2**20

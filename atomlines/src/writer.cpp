@@ -20,23 +20,19 @@ constexpr unsigned kIntWidth = 8;
 constexpr std::size_t kFloatRoom = 1 + text::fixed_max_len(kFloatWidth, kFloatPrecision);
 constexpr std::size_t kIntRoom = 1 + text::int_max_len(kIntWidth);
 
-// UTF-8 encoding of a Unicode scalar value; returns the end of the bytes.
-inline char* put_utf8(char* p, std::uint32_t cp) noexcept {
+// Writes one code point of a symbol at p (room: 4 bytes) and counts it;
+// values that are not Unicode scalars (surrogates, beyond U+10FFFF) are
+// dropped without ending the symbol.
+inline char* put_symbol_char(TextBuffer& out, char* p, std::uint32_t cp, std::size_t& chars) noexcept {
   if (cp < 0x80) {
     *p++ = static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    *p++ = static_cast<char>(0xC0 | (cp >> 6));
-    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    *p++ = static_cast<char>(0xE0 | (cp >> 12));
-    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (text::is_unicode_scalar(cp)) {
+    p = text::put_utf8(p, cp);
+    out.note_non_ascii();
   } else {
-    *p++ = static_cast<char>(0xF0 | (cp >> 18));
-    *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+    return p;
   }
+  ++chars;
   return p;
 }
 
@@ -62,15 +58,7 @@ char* put_short_symbol(TextBuffer& out, char* p, const char* element, std::size_
     std::uint32_t cp;
     std::memcpy(&cp, element, sizeof cp);
     if (cp == 0) break;
-    if (cp < 0x80) {
-      *p++ = static_cast<char>(cp);
-    } else if (text::is_unicode_scalar(cp)) {
-      p = put_utf8(p, cp);
-      out.note_non_ascii();
-    } else {
-      continue;  // a surrogate or beyond U+10FFFF: dropped, decoding goes on
-    }
-    ++chars;
+    p = put_symbol_char(out, p, cp, chars);
   }
   if (chars < width) {
     std::memset(p, ' ', width - chars);
@@ -88,17 +76,7 @@ void append_long_symbol(TextBuffer& out, const char* element, std::size_t n, std
     std::uint32_t cp;
     std::memcpy(&cp, element, sizeof cp);
     if (cp == 0) break;
-    char* p = out.ensure(4);
-    if (cp < 0x80) {
-      *p++ = static_cast<char>(cp);
-    } else if (text::is_unicode_scalar(cp)) {
-      p = put_utf8(p, cp);
-      out.note_non_ascii();
-    } else {
-      continue;
-    }
-    out.advance_to(p);
-    ++chars;
+    out.advance_to(put_symbol_char(out, out.ensure(4), cp, chars));
   }
   if (chars < width) out.append_fill(' ', width - chars);
 }
@@ -138,6 +116,15 @@ TextBuffer write_atom_block(const StridedView<std::uint32_t>& sym_codepoints, st
   std::size_t row_room = 1;  // room for the longest row; "\n" to start
   std::size_t line_min = 1;  // length of the shortest row
   std::size_t symbol_fields = 0;
+  // A field reading the next column (`used`, advanced) of a matrix; `room` is
+  // its longest text, `least` its shortest.
+  auto add_matrix_field = [&](std::uint8_t code, std::size_t& used, std::size_t rows, std::size_t cols,
+                              std::ptrdiff_t stride1, std::size_t room, std::size_t least) {
+    fails_at(first_bad_row(used, rows, cols), kIndexOutOfBounds);
+    fields.push_back({code, static_cast<std::ptrdiff_t>(used++) * stride1});
+    row_room += room;
+    line_min += least;
+  };
   for (const std::uint8_t code : col_types) {
     switch (code) {
       case kStrCode:
@@ -147,22 +134,14 @@ TextBuffer write_atom_block(const StridedView<std::uint32_t>& sym_codepoints, st
         line_min += static_cast<std::size_t>(sym_width);
         break;
       case kFloatCode:
-        fails_at(first_bad_row(fcols, float_mat.rows, float_mat.cols), kIndexOutOfBounds);
-        fields.push_back({code, static_cast<std::ptrdiff_t>(fcols++) * float_mat.stride1});
-        row_room += kFloatRoom;
-        line_min += 1 + kFloatWidth;
+        add_matrix_field(code, fcols, float_mat.rows, float_mat.cols, float_mat.stride1, kFloatRoom,
+                         1 + kFloatWidth);
         break;
       case kIntCode:
-        fails_at(first_bad_row(icols, int_mat.rows, int_mat.cols), kIndexOutOfBounds);
-        fields.push_back({code, static_cast<std::ptrdiff_t>(icols++) * int_mat.stride1});
-        row_room += kIntRoom;
-        line_min += 1 + kIntWidth;
+        add_matrix_field(code, icols, int_mat.rows, int_mat.cols, int_mat.stride1, kIntRoom, 1 + kIntWidth);
         break;
       case kBoolCode:
-        fails_at(first_bad_row(bcols, bool_mat.rows, bool_mat.cols), kIndexOutOfBounds);
-        fields.push_back({code, static_cast<std::ptrdiff_t>(bcols++) * bool_mat.stride1});
-        row_room += 3;
-        line_min += 3;
+        add_matrix_field(code, bcols, bool_mat.rows, bool_mat.cols, bool_mat.stride1, 3, 3);
         break;
       default:
         break;

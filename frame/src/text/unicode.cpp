@@ -219,27 +219,7 @@ void append_utf8(std::string& out, char32_t cp) {
   // no decoder accepts.
   if (!is_unicode_scalar(cp)) cp = kReplacement;
   char bytes[4];
-  std::size_t n;
-  if (cp < 0x80) {
-    bytes[0] = static_cast<char>(cp);
-    n = 1;
-  } else if (cp < 0x800) {
-    bytes[0] = static_cast<char>(0xC0 | (cp >> 6));
-    bytes[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 2;
-  } else if (cp < 0x10000) {
-    bytes[0] = static_cast<char>(0xE0 | (cp >> 12));
-    bytes[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    bytes[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 3;
-  } else {
-    bytes[0] = static_cast<char>(0xF0 | (cp >> 18));
-    bytes[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    bytes[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    bytes[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 4;
-  }
-  out.append(bytes, n);
+  out.append(bytes, static_cast<std::size_t>(put_utf8(bytes, cp) - bytes));
 }
 
 bool is_unicode_scalar(std::uint32_t cp) noexcept {

@@ -30,6 +30,28 @@ void append_quoted_token(std::string& out, std::string_view token);
 // Number of Unicode scalar values in valid UTF-8 text.
 std::size_t count_chars(std::string_view utf8) noexcept;
 
+// Writes the UTF-8 encoding (1 to 4 bytes) of a Unicode scalar value at p,
+// which has room for 4 bytes, and returns the end of the bytes. The caller
+// guarantees cp is a scalar value.
+inline char* put_utf8(char* p, char32_t cp) noexcept {
+  if (cp < 0x80) {
+    *p++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *p++ = static_cast<char>(0xC0 | (cp >> 6));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *p++ = static_cast<char>(0xE0 | (cp >> 12));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *p++ = static_cast<char>(0xF0 | (cp >> 18));
+    *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return p;
+}
+
 // Appends the UTF-8 encoding of a Unicode scalar value (caller guarantees it
 // is one).
 void append_utf8(std::string& out, char32_t cp);
