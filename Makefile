@@ -73,13 +73,13 @@ FUZZ_CXX ?= clang++
 FUZZ_DIR := build/fuzz
 FUZZ_FLAGS := -std=c++20 -O1 -g -fno-omit-frame-pointer -ffp-contract=off \
 	-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-	-Ifuzz -Iframe/src -Icoordtext/src -Iatomlines/src -Icellgeom/src
+	-Ifuzz -Iframe/pure/src -Icoordtext/src -Iatomlines/src -Icellgeom/src
 FUZZ_HARNESSES := fuzz_numbers numbers_check fuzz_coordtext fuzz_writers fuzz_atomlines fuzz_unicode fuzz_minkowski
 
-NUMBER_SRC := frame/src/text/float_parse.cpp frame/src/text/int_parse.cpp frame/src/text/number_format.cpp
-UNICODE_SRC := frame/src/text/unicode.cpp frame/src/text/unicode_tables.cpp
+NUMBER_SRC := frame/pure/src/text/float_parse.cpp frame/pure/src/text/int_parse.cpp frame/pure/src/text/number_format.cpp
+UNICODE_SRC := frame/pure/src/text/unicode.cpp frame/pure/src/text/unicode_tables.cpp
 COORD_SRC := $(NUMBER_SRC) $(UNICODE_SRC) coordtext/src/xyz.cpp coordtext/src/vasp.cpp
-FUZZ_HEADERS := $(wildcard fuzz/*.hpp frame/src/*.hpp frame/src/text/*.hpp coordtext/src/*.hpp \
+FUZZ_HEADERS := $(wildcard fuzz/*.hpp frame/pure/src/*.hpp frame/pure/src/text/*.hpp coordtext/src/*.hpp \
 	atomlines/src/*.hpp cellgeom/src/*.hpp)
 
 $(FUZZ_DIR)/fuzz_numbers: fuzz/fuzz_numbers.cpp $(NUMBER_SRC)

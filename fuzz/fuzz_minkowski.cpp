@@ -34,9 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (auto& row : cell) {
     for (double v : row) finite &= std::isfinite(v);
   }
+  const ak::StridedView<double> view{reinterpret_cast<const char*>(cell), 3, 3, 3 * sizeof(double), sizeof(double)};
   ak::cellgeom::ReducedCell r;
   try {
-    r = ak::cellgeom::minkowski_reduce(cell);
+    auto reduced = ak::cellgeom::minkowski_reduce(view);
+    require(reduced.ok(), "a (3, 3) cell was refused");
+    r = reduced.value();
   } catch (const ak::Panic& p) {
     require(p.message() == "called `Option::unwrap()` on a `None` value", "panic text", p.message());
     return 0;

@@ -12,8 +12,8 @@
 // Then times the functions (ns per call).
 //
 // Standalone:
-//   g++ -std=c++20 -O2 -Iframe/src fuzz/numbers_check.cpp frame/src/text/float_parse.cpp
-//       frame/src/text/int_parse.cpp frame/src/text/number_format.cpp -o numbers_check
+//   g++ -std=c++20 -O2 -Iframe/pure/src fuzz/numbers_check.cpp frame/pure/src/text/float_parse.cpp
+//       frame/pure/src/text/int_parse.cpp frame/pure/src/text/number_format.cpp -o numbers_check
 //   ./numbers_check [scale [seed]]   (scale multiplies the case counts, default 1;
 //                                     scale 0 skips the timings)
 // As a libFuzzer harness:

@@ -134,6 +134,19 @@ def test_binding_messages(fn, args, kwargs, message):
     raises_exact(TypeError, message, fn, *args, **kwargs)
 
 
+ALL_FUNCTIONS = [getattr(mod, name) for mod in (M, pytest.importorskip("_atomlines"),
+                                                pytest.importorskip("_cellgeom")) for name in mod.__all__]
+
+
+@pytest.mark.parametrize("keyword", ["lines\0", "\0", "\ud800", "x\udfff\0y", "é\U0001F600"])
+@pytest.mark.parametrize("fn", ALL_FUNCTIONS, ids=lambda f: f.__name__)
+def test_keyword_names_reach_the_message_whole(fn, keyword):
+    # A NUL once cut the message short and a lone surrogate raised
+    # UnicodeEncodeError: names must go into the message as str, not as C text.
+    raises_exact(TypeError, f"{fn.__name__}() got an unexpected keyword argument '{keyword}'",
+                 fn, **{keyword: 1})
+
+
 def test_missing_three_arguments_lists_them_with_oxford_and():
     cellgeom = pytest.importorskip("_cellgeom")
     f = cellgeom.make_supercell_positions_rs

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Generate frame/src/text/unicode_tables.cpp from the Unicode Character Database.
+"""Generate frame/pure/src/text/unicode_tables.cpp from the Unicode Character Database.
 
 Reads UnicodeData.txt, SpecialCasing.txt and DerivedCoreProperties.txt and
-writes the compact tables behind ak::text (see frame/src/text/unicode_tables.hpp):
+writes the compact tables behind ak::text (see frame/pure/src/text/unicode_tables.hpp):
 
   * full lower-case and full upper-case mappings: runs of code points that map
     by one constant offset (stride 1 or 2), plus a short list of one-to-many
@@ -30,7 +30,7 @@ MAX_CP = 0x10FFFF
 NOT_PRINTABLE_CATEGORIES = {"Cc", "Cf", "Cs", "Co", "Cn", "Zl", "Zp", "Zs"}
 PROPERTIES = ("Cased", "Case_Ignorable", "Grapheme_Extend")
 REPO = Path(__file__).resolve().parent.parent
-DEFAULT_OUTPUT = REPO / "frame" / "src" / "text" / "unicode_tables.cpp"
+DEFAULT_OUTPUT = REPO / "frame" / "pure" / "src" / "text" / "unicode_tables.cpp"
 
 
 def data_lines(path: Path):
@@ -216,7 +216,7 @@ def main(argv: list[str]) -> int:
     parser.add_argument("--ucd-dir", type=Path, default=Path("/usr/share/unicode"),
                         help="directory holding the UCD text files (default: %(default)s)")
     parser.add_argument("--output", type=Path, default=DEFAULT_OUTPUT,
-                        help="file to write (default: frame/src/text/unicode_tables.cpp)")
+                        help="file to write (default: frame/pure/src/text/unicode_tables.cpp)")
     args = parser.parse_args(argv)
 
     ucd = args.ucd_dir

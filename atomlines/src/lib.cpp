@@ -14,33 +14,32 @@ namespace {
 
 using ak::frame::Args;
 using ak::frame::ElementType;
+using ak::frame::Function;
+using ak::frame::Outcome;
 using ak::frame::PyRef;
-using ak::frame::Signature;
 
-constexpr Signature kWriteAtoms{
-    "write_atoms_rs", {"sym_codepoints", "sym_width", "float_mat", "int_mat", "bool_mat", "col_types"}, 6, 6};
-constexpr Signature kReadAtomLines{"read_atom_lines_rs", {"lines", "col_types"}, 2, 2};
-
-PyObject* write_atoms(Args& args) {
+Outcome write_atoms(Args& args) {
   const auto sym_codepoints = args.array<std::uint32_t>(0, ElementType::uint32);
   const std::uint64_t sym_width = args.uint64(1);
   const auto float_mat = args.array<double>(2, ElementType::float64);
   const auto int_mat = args.array<std::int64_t>(3, ElementType::int64);
   const auto bool_mat = args.array<std::uint8_t>(4, ElementType::uint8);
   const std::vector<std::uint8_t> col_types = args.bytes(5);
-  auto text = ak::atomlines::write_atom_block(sym_codepoints.view, sym_width, float_mat.view, int_mat.view,
-                                              bool_mat.view, col_types, ak::frame::text_result_buffer());
-  return ak::frame::text_result(std::move(text)).release();
+  return ak::frame::text_result(ak::atomlines::write_atom_block(sym_codepoints.view, sym_width, float_mat.view,
+                                                                int_mat.view, bool_mat.view, col_types,
+                                                                ak::frame::text_result_buffer()));
 }
 
 void set_item(PyObject* dict, const char* key, PyRef& value) {
   if (PyDict_SetItemString(dict, key, value.get()) < 0) ak::frame::throw_python_error();
 }
 
-PyObject* read_atom_lines(Args& args) {
+Outcome read_atom_lines(Args& args) {
   const auto lines = args.strings(0);
   const std::vector<std::uint8_t> col_types = args.bytes(1);
-  auto columns = ak::frame::take(ak::atomlines::parse_atom_lines(lines.views(), col_types));
+  auto parsed = ak::atomlines::parse_atom_lines(lines.views(), col_types);
+  if (!parsed.ok()) return std::move(parsed).failure();
+  auto& columns = parsed.value();
 
   PyRef floats = ak::frame::array_result(std::move(columns.floats), ElementType::float64);
   PyRef ints = ak::frame::array_result(std::move(columns.ints), ElementType::int64);
@@ -56,51 +55,49 @@ PyObject* read_atom_lines(Args& args) {
   set_item(result.get(), "ints", ints);
   set_item(result.get(), "bools", bools);
   set_item(result.get(), "strs", strs);
-  return result.release();
+  return result;
 }
 
-AK_FASTCALL_ENTRY(write_atoms_entry, kWriteAtoms, write_atoms)
-AK_FASTCALL_ENTRY(read_atom_lines_entry, kReadAtomLines, read_atom_lines)
+constexpr Function kWriteAtoms{
+    "write_atoms_rs",
+    {{{"sym_codepoints"}, {"sym_width"}, {"float_mat"}, {"int_mat"}, {"bool_mat"}, {"col_types"}}},
+    "Build the complete extxyz atom block (all `natoms` lines) as a Python str.\n\n"
+    "Parameters\n----------\n"
+    "sym_codepoints : ndarray uint32 [natoms, max_str_len]\n"
+    "    a (natoms, max_str_len) uint32 array of UTF-32 LE codepoints; a 0 ends a symbol.\n"
+    "sym_width : int\n    Width in characters to which each symbol is left-justified.\n"
+    "float_mat : ndarray float64 [natoms, n_float]\n    Float columns, in the order of the float codes.\n"
+    "int_mat : ndarray int64 [natoms, n_int]\n    Integer columns, in the order of the integer codes.\n"
+    "bool_mat : ndarray uint8 [natoms, n_bool]\n    Boolean columns (0 is false, anything else true).\n"
+    "col_types : bytes or list[int]\n    One code per field of a line:\n"
+    "    b's'=115 symbol, left-justified to `sym_width`;\n"
+    "    b'f'=102 float, written \" %16.8f\";\n"
+    "    b'i'=105 int, written \" %8d\";\n"
+    "    b'b'=98 bool, written \"  T\" / \"  F\";\n"
+    "    any other code writes nothing.\n\n"
+    "Returns\n-------\n"
+    "str\n    `natoms` lines, each ending in a newline.\n\n"
+    "`float_mat`, `int_mat`, `bool_mat` may have 0 columns.",
+    write_atoms};
 
-
-
-PyMethodDef functions[] = {
-    AK_METHOD("write_atoms_rs", write_atoms_entry,
-     "write_atoms_rs(sym_codepoints, sym_width, float_mat, int_mat, bool_mat, col_types)\n--\n\n"
-     "Build the complete extxyz atom block (all `natoms` lines) as a Python str.\n\n"
-     "Parameters\n----------\n"
-     "sym_codepoints : ndarray uint32 [natoms, max_str_len]\n"
-     "    a (natoms, max_str_len) uint32 array of UTF-32 LE codepoints; a 0 ends a symbol.\n"
-     "sym_width : int\n    Width in characters to which each symbol is left-justified.\n"
-     "float_mat : ndarray float64 [natoms, n_float]\n    Float columns, in the order of the float codes.\n"
-     "int_mat : ndarray int64 [natoms, n_int]\n    Integer columns, in the order of the integer codes.\n"
-     "bool_mat : ndarray uint8 [natoms, n_bool]\n    Boolean columns (0 is false, anything else true).\n"
-     "col_types : bytes or list[int]\n    One code per field of a line:\n"
-     "    b's'=115 symbol, left-justified to `sym_width`;\n"
-     "    b'f'=102 float, written \" %16.8f\";\n"
-     "    b'i'=105 int, written \" %8d\";\n"
-     "    b'b'=98 bool, written \"  T\" / \"  F\";\n"
-     "    any other code writes nothing.\n\n"
-     "Returns\n-------\n"
-     "str\n    `natoms` lines, each ending in a newline.\n\n"
-     "`float_mat`, `int_mat`, `bool_mat` may have 0 columns."),
-    AK_METHOD("read_atom_lines_rs", read_atom_lines_entry,
-     "read_atom_lines_rs(lines, col_types)\n--\n\n"
-     "Parse `natoms` atom lines, returning a Python dict with keys:\n\n"
-     "    \"floats\": ndarray float64 [natoms, n_float_cols]\n"
-     "    \"ints\":   ndarray int64   [natoms, n_int_cols]\n"
-     "    \"bools\":  ndarray uint8   [natoms, n_bool_cols] (0 or 1)\n"
-     "    \"strs\":   list of n_str_cols lists of str, each of length natoms\n\n"
-     "Parameters\n----------\n"
-     "lines : list[str]\n    The `natoms` atom lines of one frame.\n"
-     "col_types : bytes or list[int]\n"
-     "    a bytes/list of ints, one per token per line: b'f'=102 float, b'i'=105 int,\n"
-     "    b's'=115 string, b'b'=98 bool; any other code skips its token.\n\n"
-     "Raises `ValueError` if any line cannot be parsed according to `col_types`."),
-};
-
-PyModuleDef definition = ak::frame::module_definition("_atomlines");
+constexpr Function kReadAtomLines{
+    "read_atom_lines_rs",
+    {{{"lines"}, {"col_types"}}},
+    "Parse `natoms` atom lines, returning a Python dict with keys:\n\n"
+    "    \"floats\": ndarray float64 [natoms, n_float_cols]\n"
+    "    \"ints\":   ndarray int64   [natoms, n_int_cols]\n"
+    "    \"bools\":  ndarray uint8   [natoms, n_bool_cols] (0 or 1)\n"
+    "    \"strs\":   list of n_str_cols lists of str, each of length natoms\n\n"
+    "Parameters\n----------\n"
+    "lines : list[str]\n    The `natoms` atom lines of one frame.\n"
+    "col_types : bytes or list[int]\n"
+    "    a bytes/list of ints, one per token per line: b'f'=102 float, b'i'=105 int,\n"
+    "    b's'=115 string, b'b'=98 bool; any other code skips its token.\n\n"
+    "Raises `ValueError` if any line cannot be parsed according to `col_types`.",
+    read_atom_lines};
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__atomlines(void) { return ak::frame::init_module(definition, functions); }
+PyMODINIT_FUNC PyInit__atomlines(void) {
+  return ak::frame::init_module<kWriteAtoms, kReadAtomLines>("_atomlines");
+}

@@ -190,12 +190,13 @@ TextBuffer write_atom_block(const StridedView<std::uint32_t>& sym_codepoints, st
           p = text::write_int(p, value, kIntWidth);
           break;
         }
-        default: {  // kBoolCode
+        case kBoolCode:
           std::memcpy(p, "  F", 3);
           if (bools[field.offset] != 0) p[2] = 'T';
           p += 3;
           break;
-        }
+        default:  // not reached: codes that write nothing are not made fields
+          break;
       }
     }
     *p++ = '\n';

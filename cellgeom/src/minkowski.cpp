@@ -92,14 +92,14 @@ inline void lattice_vector(const double (&b)[3][3], const i64 (&h)[3], double (&
 template <std::size_t Width, std::size_t Slots>
 class StateRing {
  public:
-  // Reports whether `state` is among the remembered states (unwritten slots
-  // included), then records it in the next slot, overwriting the oldest.
   // Forgets every state: the ring is as new.
   void clear() noexcept {
     written_ = 0;
     next_ = 0;
   }
 
+  // Reports whether `state` is among the remembered states (unwritten slots
+  // included), then records it in the next slot, overwriting the oldest.
   bool seen_then_store(const i64 (&state)[Width]) noexcept {
     const std::uint32_t tag = tag_of(state);
     const bool seen = contains(state, tag);
@@ -294,9 +294,12 @@ Coefficients closest_vector(const Candidate (&r)[9], const double (&a)[2], const
 
 }  // namespace
 
-ReducedCell minkowski_reduce(const double (&cell)[3][3]) {
+Result<ReducedCell> minkowski_reduce(const StridedView<double>& cell) {
+  if (cell.rows != 3 || cell.cols != 3) return Failure{"cell must be shape (3, 3)"};
   double b[3][3];
-  std::memcpy(b, cell, sizeof b);
+  for (std::size_t i = 0; i < 3; ++i) {
+    for (std::size_t j = 0; j < 3; ++j) b[i][j] = cell.get(i, j);
+  }
 
   i64 h[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   double lengths[3] = {norm(b[0]), norm(b[1]), norm(b[2])};

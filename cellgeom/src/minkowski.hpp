@@ -12,6 +12,9 @@
 
 #include <cstdint>
 
+#include "failure.hpp"
+#include "strided.hpp"
+
 namespace ak::cellgeom {
 
 struct ReducedCell {
@@ -19,11 +22,12 @@ struct ReducedCell {
   std::int64_t op[3][3];  // unimodular (det +1 or -1) unless it wrapped
 };
 
-// Reduces `cell`; rcell = op x cell, evaluated row by row from the input.
-// Handedness is not preserved: op may have determinant -1.
-// Throws ak::Panic("called `Option::unwrap()` on a `None` value") when the
-// candidate sort meets a NaN key: a zero row, two parallel rows, or any NaN or
-// infinite entry in `cell`.
-ReducedCell minkowski_reduce(const double (&cell)[3][3]);
+// Reduces `cell`, whose rows are the lattice vectors; rcell = op x cell,
+// evaluated row by row from the input. Handedness is not preserved: op may
+// have determinant -1. Fails with "cell must be shape (3, 3)" for any other
+// shape, and throws ak::Panic("called `Option::unwrap()` on a `None` value")
+// when the candidate sort meets a NaN key: a zero row, two parallel rows, or
+// any NaN or infinite entry in `cell`.
+Result<ReducedCell> minkowski_reduce(const StridedView<double>& cell);
 
 }  // namespace ak::cellgeom

@@ -10,72 +10,80 @@
 namespace ak::frame {
 namespace {
 
-[[noreturn]] void type_error(const std::string& message) {
-  PyErr_SetString(PyExc_TypeError, message.c_str());
-  throw PythonError{};
-}
+// Binding failures. Messages are built only here, on failure, and names a
+// caller gave (keywords) go in as the str objects themselves: a keyword may
+// hold a NUL or a lone surrogate, which no C string or UTF-8 text can carry.
 
-std::string quoted(const char* name) { return std::string("'") + name + "'"; }
+void too_many_positional(const Function& f, std::size_t given) {
+  const char* verb = given == 1 ? "was" : "were";
+  if (f.required() == f.arity()) {
+    PyErr_Format(PyExc_TypeError, "%s() takes %zu positional arguments but %zu %s given", f.name, f.arity(),
+                 given, verb);
+  } else {
+    PyErr_Format(PyExc_TypeError, "%s() takes from %zu to %zu positional arguments but %zu %s given", f.name,
+                 f.required(), f.arity(), given, verb);
+  }
+}
 
 // 'a'; 'a' and 'b'; 'a', 'b', and 'c'
 std::string name_list(const std::vector<const char*>& names) {
-  if (names.size() == 1) return quoted(names[0]);
-  if (names.size() == 2) return quoted(names[0]) + " and " + quoted(names[1]);
   std::string text;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i + 1 == names.size()) text += ", and ";
-    else if (i != 0) text += ", ";
-    text += quoted(names[i]);
+    if (i != 0) text += names.size() == 2 ? " and " : i + 1 == names.size() ? ", and " : ", ";
+    text += '\'';
+    text += names[i];
+    text += '\'';
   }
   return text;
 }
 
-bool bind_or_throw(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+void missing_required(const Function& f, PyObject* const* slots) {
+  std::vector<const char*> missing;
+  for (std::size_t i = 0; i < f.required(); ++i) {
+    if (slots[i] == nullptr) missing.push_back(f.params[i].name);
+  }
+  PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional %s: %s", f.name, missing.size(),
+               missing.size() == 1 ? "argument" : "arguments", name_list(missing).c_str());
+}
+
+// Index of the parameter named `keyword`, or arity() when none is.
+std::size_t parameter_named(const Function& f, PyObject* keyword) noexcept {
+  for (std::size_t i = 0; i < f.arity(); ++i) {
+    const char* name = f.params[i].name;
+    if (PyUnicode_EqualToUTF8AndSize(keyword, name, static_cast<Py_ssize_t>(std::strlen(name)))) return i;
+  }
+  return f.arity();
+}
+
+bool bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                    PyObject** slots) {
-  const std::string function = std::string(sig.function) + "()";
   const auto given = static_cast<std::size_t>(nargs);
-  if (given > sig.n_params) {
-    const std::string verb = given == 1 ? " was given" : " were given";
-    if (sig.n_required == sig.n_params) {
-      type_error(function + " takes " + std::to_string(sig.n_params) + " positional arguments but " +
-                 std::to_string(given) + verb);
-    }
-    type_error(function + " takes from " + std::to_string(sig.n_required) + " to " +
-               std::to_string(sig.n_params) + " positional arguments but " + std::to_string(given) +
-               verb);
+  if (given > f.arity()) {
+    too_many_positional(f, given);
+    return false;
   }
   for (std::size_t i = 0; i < given; ++i) slots[i] = args[i];
 
   const Py_ssize_t n_keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
   for (Py_ssize_t k = 0; k < n_keywords; ++k) {
     PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
-    std::size_t match = sig.n_params;
-    for (std::size_t i = 0; i < sig.n_params; ++i) {
-      const char* param = sig.params[i];
-      if (PyUnicode_EqualToUTF8AndSize(keyword, param, static_cast<Py_ssize_t>(std::strlen(param)))) {
-        match = i;
-        break;
-      }
-    }
-    Py_ssize_t size = 0;
-    if (match == sig.n_params) {
-      const char* text = PyUnicode_AsUTF8AndSize(keyword, &size);
-      if (text == nullptr) throw PythonError{};
-      type_error(function + " got an unexpected keyword argument '" + std::string(text, size) + "'");
+    const std::size_t match = parameter_named(f, keyword);
+    if (match == f.arity()) {
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", f.name, keyword);
+      return false;
     }
     if (slots[match] != nullptr) {
-      type_error(function + " got multiple values for argument '" + sig.params[match] + "'");
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%U'", f.name, keyword);
+      return false;
     }
     slots[match] = args[nargs + k];
   }
 
-  std::vector<const char*> missing;
-  for (std::size_t i = 0; i < sig.n_required; ++i) {
-    if (slots[i] == nullptr) missing.push_back(sig.params[i]);
-  }
-  if (!missing.empty()) {
-    type_error(function + " missing " + std::to_string(missing.size()) + " required positional " +
-               (missing.size() == 1 ? "argument: " : "arguments: ") + name_list(missing));
+  for (std::size_t i = 0; i < f.required(); ++i) {
+    if (slots[i] == nullptr) {
+      missing_required(f, slots);
+      return false;
+    }
   }
   return true;
 }
@@ -88,28 +96,18 @@ void raise_panic(const char* message) {
   PyErr_SetObject(type, text.get());
 }
 
-}  // namespace
-
-bool detail::bind(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames, PyObject** slots) {
-  try {
-    return bind_or_throw(signature, args, nargs, kwnames, slots);
-  } catch (...) {
-    raise_current_exception();
-    return false;
-  }
+void raise_value_error(const std::string& message) {
+  PyRef text = PyRef::steal(
+      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+  if (text) PyErr_SetObject(PyExc_ValueError, text.get());
 }
 
-void detail::raise_current_exception() {
+// Sets the Python exception for the C++ exception being handled.
+void raise_current_exception() noexcept {
   try {
     throw;
   } catch (const PythonError&) {
     if (!PyErr_Occurred()) raise_panic("a Python exception was lost");
-  } catch (const ValueErrorRaised& failure) {
-    PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(failure.message.data(),
-                                                   static_cast<Py_ssize_t>(failure.message.size()),
-                                                   "replace"));
-    if (text) PyErr_SetObject(PyExc_ValueError, text.get());
   } catch (const Panic& panic) {
     raise_panic(panic.what());
   } catch (const std::bad_alloc&) {
@@ -120,6 +118,33 @@ void detail::raise_current_exception() {
     raise_panic(other.what());
   } catch (...) {
     raise_panic("internal failure");
+  }
+}
+
+}  // namespace
+
+bool detail::bind(const Function& function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                  PyObject** slots) noexcept {
+  try {
+    return bind_arguments(function, args, nargs, kwnames, slots);
+  } catch (...) {
+    raise_current_exception();
+    return false;
+  }
+}
+
+PyObject* detail::run_body(const Function& function, PyObject* const* slots) noexcept {
+  try {
+    Args args(function, slots);
+    Outcome outcome = function.body(args);
+    if (!outcome.ok()) {
+      raise_value_error(outcome.error());
+      return nullptr;
+    }
+    return outcome.value().release();
+  } catch (...) {
+    raise_current_exception();
+    return nullptr;
   }
 }
 

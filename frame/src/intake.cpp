@@ -64,10 +64,6 @@ void for_each_item(PyObject* object, Visit&& visit) {
 
 }  // namespace
 
-StringList::~StringList() {
-  for (PyObject* owner : owners_) Py_DECREF(owner);
-}
-
 StringList take_string_list(PyObject* object) {
   require_sequence(object);
   StringList list;
@@ -79,7 +75,7 @@ StringList take_string_list(PyObject* object) {
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
     if (utf8 == nullptr) throw_python_error();
-    list.owners_.push_back(Py_NewRef(item));
+    list.owners_.push_back(PyRef::borrow(item));
     list.views_.emplace_back(utf8, static_cast<std::size_t>(size));
   });
   return list;
@@ -153,18 +149,10 @@ std::uint64_t take_uint64(PyObject* object) {
 PyRef take_array_object(PyObject* object, ElementType type, const char** data,
                         std::size_t (&extents)[2], std::ptrdiff_t (&strides)[2]) {
   require_numpy();
-  int typenum = NPY_DOUBLE;
-  switch (type) {
-    case ElementType::float64: typenum = NPY_FLOAT64; break;
-    case ElementType::int64: typenum = NPY_INT64; break;
-    case ElementType::uint32: typenum = NPY_UINT32; break;
-    case ElementType::uint8: typenum = NPY_UINT8; break;
-    case ElementType::boolean: typenum = NPY_BOOL; break;
-  }
   if (!PyArray_Check(object)) cannot_convert(object, "PyArray<T, D>");
   auto* array = reinterpret_cast<PyArrayObject*>(object);
   if (PyArray_NDIM(array) != 2) cannot_convert(object, "PyArray<T, D>");
-  PyArray_Descr* wanted = PyArray_DescrFromType(typenum);  // new reference
+  PyArray_Descr* wanted = PyArray_DescrFromType(numpy_type(type));  // new reference
   if (wanted == nullptr) throw_python_error();
   PyArray_Descr* actual = PyArray_DESCR(array);
   const bool same = actual == wanted || PyArray_EquivTypes(actual, wanted);

@@ -24,13 +24,12 @@ class StringList {
   StringList& operator=(const StringList&) = delete;
   StringList(StringList&&) noexcept = default;
   StringList& operator=(StringList&&) noexcept = default;
-  ~StringList();
 
   const std::vector<std::string_view>& views() const noexcept { return views_; }
 
  private:
   friend StringList take_string_list(PyObject* object);
-  std::vector<PyObject*> owners_;
+  std::vector<PyRef> owners_;
   std::vector<std::string_view> views_;
 };
 

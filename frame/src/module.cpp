@@ -18,6 +18,44 @@ const char* module_name = "";
 
 constexpr int kModuleApiVersion = 1013;
 
+// The definition: empty docstring, no per-module state and no method table
+// (the functions are added one by one below).
+PyModuleDef definition = {PyModuleDef_HEAD_INIT, nullptr, "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+// "name(a, b=None)\n--\n\n" followed by the body: CPython shows the part in
+// parentheses as __text_signature__ and the rest as __doc__.
+std::string docstring(const Function& f) {
+  std::string text = f.name;
+  text += '(';
+  for (std::size_t i = 0; i < f.arity(); ++i) {
+    if (i != 0) text += ", ";
+    text += f.params[i].name;
+    if (f.params[i].default_text != nullptr) {
+      text += '=';
+      text += f.params[i].default_text;
+    }
+  }
+  text += ")\n--\n\n";
+  text += f.doc;
+  return text;
+}
+
+// The method records, made once and kept for the life of the process (the
+// function objects point at them).
+PyMethodDef* method_records(std::span<const Export> exports) {
+  static PyMethodDef* records = nullptr;
+  if (records == nullptr) {
+    auto* made = new PyMethodDef[exports.size()];
+    for (std::size_t i = 0; i < exports.size(); ++i) {
+      const Function& f = *exports[i].function;
+      made[i] = PyMethodDef{f.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(exports[i].entry)),
+                            METH_FASTCALL | METH_KEYWORDS, (new std::string(docstring(f)))->c_str()};
+    }
+    records = made;
+  }
+  return records;
+}
+
 int register_function(PyObject* module, PyMethodDef& function, PyObject* name_of_module) {
   PyRef callable = PyRef::steal(PyCMethod_New(&function, module, name_of_module, nullptr));
   if (!callable) return -1;
@@ -34,6 +72,24 @@ int register_function(PyObject* module, PyMethodDef& function, PyObject* name_of
   return PyObject_SetAttr(module, name.get(), callable.get());
 }
 
+PyObject* create_module(const char* name, std::span<const Export> exports) {
+  definition.m_name = name;
+  PyRef module = PyRef::steal(PyModule_Create2(&definition, kModuleApiVersion));
+  if (!module) return nullptr;
+  PyRef name_object = PyRef::steal(PyUnicode_FromString(name));
+  if (!name_object) return nullptr;
+  PyMethodDef* records = method_records(exports);
+  for (std::size_t i = 0; i < exports.size(); ++i) {
+    if (register_function(module.get(), records[i], name_object.get()) < 0) return nullptr;
+  }
+  // The class is exposed so that callers can catch it by name.
+  PyObject* panic = panic_exception_type();
+  if (panic == nullptr || PyModule_AddObjectRef(module.get(), "PanicException", panic) < 0) {
+    return nullptr;
+  }
+  return module.release();
+}
+
 }  // namespace
 
 PyObject* panic_exception_type() {
@@ -48,8 +104,8 @@ PyObject* panic_exception_type() {
   return panic_type;
 }
 
-PyObject* init_module(PyModuleDef& definition, std::span<PyMethodDef> functions) {
-  module_name = definition.m_name;
+PyObject* init_module(const char* name, std::span<const Export> exports) {
+  module_name = name;
   PyInterpreterState* interpreter = PyInterpreterState_Get();
   const std::int64_t id = PyInterpreterState_GetID(interpreter);
   if (id == -1) return nullptr;
@@ -58,24 +114,17 @@ PyObject* init_module(PyModuleDef& definition, std::span<PyMethodDef> functions)
     PyErr_Format(PyExc_ImportError,
                  "%s does not support sub-interpreters: it can only be imported once per "
                  "process, in the main interpreter",
-                 definition.m_name);
+                 name);
     return nullptr;
   }
-  if (module_object != nullptr) return Py_NewRef(module_object);
-
-  PyRef module = PyRef::steal(PyModule_Create2(&definition, kModuleApiVersion));
-  if (!module) return nullptr;
-  PyRef name = PyRef::steal(PyUnicode_FromString(definition.m_name));
-  if (!name) return nullptr;
-  for (PyMethodDef& function : functions) {
-    if (register_function(module.get(), function, name.get()) < 0) return nullptr;
+  if (module_object == nullptr) {
+    try {
+      module_object = create_module(name, exports);
+    } catch (const std::bad_alloc&) {
+      PyErr_NoMemory();
+    }
+    if (module_object == nullptr) return nullptr;
   }
-  // The class is exposed so that callers can catch it by name.
-  PyObject* panic = panic_exception_type();
-  if (panic == nullptr || PyModule_AddObjectRef(module.get(), "PanicException", panic) < 0) {
-    return nullptr;
-  }
-  module_object = module.release();
   return Py_NewRef(module_object);
 }
 

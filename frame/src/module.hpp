@@ -7,17 +7,28 @@
 
 #include <span>
 
+#include "call.hpp"
+#include "function.hpp"
+
 namespace ak::frame {
 
-// The definition of a module named `name`: empty docstring, no per-module
-// state and no method table (init_module adds the functions).
-constexpr PyModuleDef module_definition(const char* name) {
-  return PyModuleDef{PyModuleDef_HEAD_INIT, name, "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
-}
+// An exported function and its fast-call entry point.
+struct Export {
+  const Function* function;
+  PyObject* (*entry)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+};
 
-// Body of a PyInit_ export. `definition` and `functions` live for the whole
-// process. Returns a new reference to the module, or null with an exception.
-PyObject* init_module(PyModuleDef& definition, std::span<PyMethodDef> functions);
+// Body of a PyInit_ export for the module `name` whose functions, in
+// registration order, are `exports`. Returns a new reference to the module,
+// or null with an exception set.
+PyObject* init_module(const char* name, std::span<const Export> exports);
+
+// The same with the table given as the functions themselves.
+template <const Function&... Functions>
+PyObject* init_module(const char* name) {
+  static constexpr Export exports[] = {{&Functions, &fastcall<Functions>}...};
+  return init_module(name, exports);
+}
 
 // The module's PanicException class (borrowed), created on first use; null
 // with an exception set if it could not be created.

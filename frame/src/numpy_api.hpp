@@ -12,7 +12,21 @@
 #endif
 #include <numpy/arrayobject.h>
 
+#include "intake.hpp"
+
 namespace ak::frame {
+
+// NumPy's type number for an element type.
+constexpr int numpy_type(ElementType type) noexcept {
+  switch (type) {
+    case ElementType::float64: return NPY_FLOAT64;
+    case ElementType::int64: return NPY_INT64;
+    case ElementType::uint32: return NPY_UINT32;
+    case ElementType::uint8: return NPY_UINT8;
+    case ElementType::boolean: return NPY_BOOL;
+  }
+  return NPY_NOTYPE;
+}
 
 // Loads NumPy's API table if not done yet. A missing or unusable NumPy is a
 // broken invariant of the host environment: throws ak::Panic with its reason.

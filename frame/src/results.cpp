@@ -42,26 +42,6 @@ PyTypeObject* holder_type() {
   return reinterpret_cast<PyTypeObject*>(type);
 }
 
-std::size_t element_size(ElementType type) {
-  switch (type) {
-    case ElementType::float64: case ElementType::int64: return 8;
-    case ElementType::uint32: return 4;
-    case ElementType::uint8: case ElementType::boolean: return 1;
-  }
-  return 8;
-}
-
-int numpy_type(ElementType type) {
-  switch (type) {
-    case ElementType::float64: return NPY_FLOAT64;
-    case ElementType::int64: return NPY_INT64;
-    case ElementType::uint32: return NPY_UINT32;
-    case ElementType::uint8: return NPY_UINT8;
-    case ElementType::boolean: return NPY_BOOL;
-  }
-  return NPY_FLOAT64;
-}
-
 }  // namespace
 
 PyRef text_result(std::string_view utf8) {
@@ -173,7 +153,7 @@ PyRef adopt_array(void* buffer, std::size_t rows, std::size_t cols, ElementType 
   require_numpy();
   PyArray_Descr* descr = PyArray_DescrFromType(numpy_type(type));  // stolen below
   if (descr == nullptr) throw PythonError{};
-  const auto item = static_cast<npy_intp>(element_size(type));
+  const auto item = static_cast<npy_intp>(PyDataType_ELSIZE(descr));
   npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(cols)};
   npy_intp strides[2] = {static_cast<npy_intp>(cols) * item, item};
   PyRef array = PyRef::steal(check(PyArray_NewFromDescr(&PyArray_Type, descr, 2, dims, strides, buffer,

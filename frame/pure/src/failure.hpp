@@ -1,5 +1,5 @@
 // Failure kinds of the work code. No interpreter types here: the call boundary
-// (frame/src/call.hpp) maps them to Python exceptions.
+// of the frame maps them to Python exceptions.
 //
 //   Failure (returned in a Result) -> ValueError(message)   malformed text, inconsistent sizes
 //   Panic        -> PanicException(message)    a broken invariant (index out of bounds, ...)
@@ -44,6 +44,8 @@ class Result {
   bool ok() const noexcept { return state_.index() == 0; }
   T& value() noexcept { return *std::get_if<0>(&state_); }
   const std::string& error() const noexcept { return std::get_if<1>(&state_)->message; }
+  // The failure itself, moved out (only when !ok()).
+  Failure failure() && noexcept { return std::move(*std::get_if<1>(&state_)); }
 
  private:
   std::variant<T, Failure> state_;
