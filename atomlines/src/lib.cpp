@@ -15,6 +15,8 @@ namespace {
 using ak::frame::Args;
 using ak::frame::ElementType;
 using ak::frame::Function;
+using ak::frame::InternedStrings;
+using ak::frame::LineList;
 using ak::frame::Outcome;
 using ak::frame::PyRef;
 
@@ -35,21 +37,34 @@ void set_item(PyObject* dict, const char* key, PyRef& value) {
 }
 
 Outcome read_atom_lines(Args& args) {
-  const auto lines = args.strings(0);
+  const LineList& lines = args.lines(0);
   const std::vector<std::uint8_t> col_types = args.bytes(1);
-  auto parsed = ak::atomlines::parse_atom_lines(lines.views(), col_types);
-  if (!parsed.ok()) return std::move(parsed).failure();
-  auto& columns = parsed.value();
+  const std::size_t n = lines.size();
+  ak::atomlines::AtomLineReader reader(n, col_types);
+  const std::size_t n_str = reader.n_str_cols();
 
+  PyRef strs = PyRef::steal(ak::frame::check(PyList_New(static_cast<Py_ssize_t>(n_str))));
+  for (std::size_t j = 0; j < n_str; ++j) {
+    PyList_SET_ITEM(strs.get(), static_cast<Py_ssize_t>(j), ak::frame::check(PyList_New(static_cast<Py_ssize_t>(n))));
+  }
+  std::vector<InternedStrings> column_strings(n_str);
+  std::vector<std::uint32_t> ids(LineList::kChunk * n_str);
+  std::optional<ak::Failure> failure;
+  lines.read([&](std::span<const std::string_view> chunk, std::size_t first) {
+    if ((failure = reader.read(chunk, ids.data()))) return false;
+    for (std::size_t j = 0; j < n_str; ++j) {
+      column_strings[j].update(reader.strings(j));
+      column_strings[j].fill(PyList_GET_ITEM(strs.get(), static_cast<Py_ssize_t>(j)), first, ids.data() + j,
+                             chunk.size(), n_str);
+    }
+    return true;
+  });
+  if (failure) return std::move(*failure);
+
+  ak::atomlines::AtomColumns columns = reader.take_numeric_columns();
   PyRef floats = ak::frame::array_result(std::move(columns.floats), ElementType::float64);
   PyRef ints = ak::frame::array_result(std::move(columns.ints), ElementType::int64);
   PyRef bools = ak::frame::array_result(std::move(columns.bools), ElementType::uint8);
-  PyRef strs = PyRef::steal(ak::frame::check(PyList_New(static_cast<Py_ssize_t>(columns.strs.size()))));
-  for (std::size_t j = 0; j < columns.strs.size(); ++j) {
-    PyList_SET_ITEM(strs.get(), static_cast<Py_ssize_t>(j),
-                    ak::frame::string_list_result(columns.strs[j]).release());
-  }
-
   PyRef result = PyRef::steal(ak::frame::check(PyDict_New()));
   set_item(result.get(), "floats", floats);
   set_item(result.get(), "ints", ints);

@@ -11,15 +11,6 @@
 namespace ak::atomlines {
 namespace {
 
-enum class Kind : std::uint8_t { skip, floating, integer, boolean, string };
-
-// One code resolved to its kind and its column within that kind, so the row
-// loop does no counting of its own.
-struct Step {
-  Kind kind;
-  std::size_t column;
-};
-
 // The eight accepted spellings; everything else (t, 1, yes, .true., ...) is
 // refused. Returns false when the token is not one of them.
 bool parse_bool(std::string_view token, std::uint8_t& out) noexcept {
@@ -60,64 +51,96 @@ Failure ran_out(std::size_t row, std::size_t expected) {
 
 }  // namespace
 
-Result<AtomColumns> parse_atom_lines(std::span<const std::string_view> lines,
-                                     std::span<const std::uint8_t> col_types) {
-  std::vector<Step> steps;
-  steps.reserve(col_types.size());
-  std::size_t n_float = 0, n_int = 0, n_bool = 0, n_str = 0;
+AtomLineReader::AtomLineReader(std::size_t n_lines, std::span<const std::uint8_t> col_types) {
+  steps_.reserve(col_types.size());
+  std::uint32_t n_float = 0, n_int = 0, n_bool = 0, n_str = 0;
   for (const std::uint8_t code : col_types) {
     switch (code) {
-      case kFloatCode: steps.push_back({Kind::floating, n_float++}); break;
-      case kIntCode: steps.push_back({Kind::integer, n_int++}); break;
-      case kBoolCode: steps.push_back({Kind::boolean, n_bool++}); break;
-      case kStrCode: steps.push_back({Kind::string, n_str++}); break;
-      default: steps.push_back({Kind::skip, 0}); break;
+      case kFloatCode: steps_.push_back({Kind::floating, n_float++}); break;
+      case kIntCode: steps_.push_back({Kind::integer, n_int++}); break;
+      case kBoolCode: steps_.push_back({Kind::boolean, n_bool++}); break;
+      case kStrCode: steps_.push_back({Kind::string, n_str++}); break;
+      default: steps_.push_back({Kind::skip, 0}); break;
     }
   }
+  // Every element is written before the block is handed out.
+  floats_ = OwnedArray<double>(n_lines, n_float, Fill::unset);
+  ints_ = OwnedArray<std::int64_t>(n_lines, n_int, Fill::unset);
+  bools_ = OwnedArray<std::uint8_t>(n_lines, n_bool, Fill::unset);
+  for (std::uint32_t j = 0; j < n_str; ++j) strings_.emplace_back();
+}
 
-  const std::size_t natoms = lines.size();
-  AtomColumns columns{OwnedArray<double>(natoms, n_float), OwnedArray<std::int64_t>(natoms, n_int),
-                      OwnedArray<std::uint8_t>(natoms, n_bool), {}};
-  columns.strs.resize(n_str);
-  for (auto& list : columns.strs) list.reserve(natoms);
-  if (natoms == 0 || steps.empty()) return columns;
-
-  double* floats = columns.floats.data();
-  std::int64_t* ints = columns.ints.data();
-  std::uint8_t* bools = columns.bools.data();
-  const std::size_t expected = col_types.size();
-
-  for (std::size_t row = 0; row < natoms; ++row) {
-    text::Tokenizer tokens(lines[row]);
-    std::string_view token;
-    for (const Step& step : steps) {
-      if (!tokens.next(token)) return ran_out(row, expected);
+std::optional<Failure> AtomLineReader::read(std::span<const std::string_view> lines, std::uint32_t* string_ids) {
+  const std::size_t n_float = floats_.cols(), n_int = ints_.cols(), n_bool = bools_.cols(), n_str = n_str_cols();
+  double* floats = floats_.data() + line_ * n_float;
+  std::int64_t* ints = ints_.data() + line_ * n_int;
+  std::uint8_t* bools = bools_.data() + line_ * n_bool;
+  for (std::size_t k = 0; k < lines.size();
+       ++k, floats += n_float, ints += n_int, bools += n_bool, string_ids += n_str) {
+    const char* const begin = lines[k].data();
+    const char* const end = begin + lines[k].size();
+    const char* p = begin;
+    for (const Step& step : steps_) {
+      p = text::skip_space(p, end);
+      if (p == end) return ran_out(line_ + k, steps_.size());
+      const char* token_end;
       switch (step.kind) {
         case Kind::floating: {
-          if (const char* error = text::parse_float(token, floats[row * n_float + step.column])) {
-            return token_failure(row, token, "float", error);
+          const text::ScanResult number = text::scan_float(p, end, begin, floats[step.column]);
+          token_end = number.end;
+          if (!number.ok) [[unlikely]] {
+            return token_failure(line_ + k, std::string_view(p, static_cast<std::size_t>(token_end - p)), "float",
+                                 text::kFloatInvalid);
           }
           break;
         }
         case Kind::integer: {
-          if (const char* error = text::parse_int64(token, ints[row * n_int + step.column])) {
-            return token_failure(row, token, "int", error);
+          token_end = text::token_end(p + 1, end);
+          const std::string_view token(p, static_cast<std::size_t>(token_end - p));
+          if (const char* error = text::parse_int64(token, ints[step.column])) [[unlikely]] {
+            return token_failure(line_ + k, token, "int", error);
           }
           break;
         }
         case Kind::boolean: {
-          if (!parse_bool(token, bools[row * n_bool + step.column])) {
-            return token_failure(row, token, "bool", nullptr);
+          token_end = text::token_end(p + 1, end);
+          const std::string_view token(p, static_cast<std::size_t>(token_end - p));
+          if (!parse_bool(token, bools[step.column])) [[unlikely]] {
+            return token_failure(line_ + k, token, "bool", nullptr);
           }
           break;
         }
         case Kind::string:
-          columns.strs[step.column].emplace_back(token);
+          token_end = text::token_end(p + 1, end);
+          string_ids[step.column] = strings_[step.column].id(p, static_cast<std::size_t>(token_end - p), begin, end);
           break;
         case Kind::skip:
+        default:
+          token_end = text::token_end(p + 1, end);
           break;
       }
+      p = token_end;
     }
+  }
+  line_ += lines.size();
+  return std::nullopt;
+}
+
+AtomColumns AtomLineReader::take_numeric_columns() noexcept {
+  return AtomColumns{std::move(floats_), std::move(ints_), std::move(bools_), {}};
+}
+
+Result<AtomColumns> parse_atom_lines(std::span<const std::string_view> lines,
+                                     std::span<const std::uint8_t> col_types) {
+  AtomLineReader reader(lines.size(), col_types);
+  std::vector<std::uint32_t> ids(lines.size() * reader.n_str_cols());
+  if (auto failure = reader.read(lines, ids.data())) return std::move(*failure);
+  AtomColumns columns = reader.take_numeric_columns();
+  const std::size_t n_str = reader.n_str_cols();
+  columns.strs.resize(n_str);
+  for (std::size_t j = 0; j < n_str; ++j) {
+    columns.strs[j].reserve(lines.size());
+    for (std::size_t k = 0; k < lines.size(); ++k) columns.strs[j].emplace_back(reader.strings(j).text(ids[k * n_str + j]));
   }
   return columns;
 }

@@ -13,6 +13,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,6 +22,7 @@
 
 #include "failure.hpp"
 #include "owned_array.hpp"
+#include "text/interner.hpp"
 
 namespace ak::atomlines {
 
@@ -37,10 +40,46 @@ struct AtomColumns {
   std::vector<std::vector<std::string>> strs;
 };
 
-// Splits every line on ASCII whitespace, taking one token per code and never
-// looking further, and converts the tokens by their codes. Extra tokens at the
-// end of a line are ignored. The first bad or missing token, in row order and
-// then code order, ends the parse with its message ("row R: ...").
+// Reads the atom lines of one frame, handed over in order in chunks. Every
+// line is split on ASCII whitespace, one token taken per code and never
+// more, and each token converted by its code; extra tokens at the end of a
+// line are ignored. The first bad or missing token, in line order and then
+// code order, ends the reading with its message ("row R: ...").
+class AtomLineReader {
+ public:
+  AtomLineReader(std::size_t n_lines, std::span<const std::uint8_t> col_types);
+
+  std::size_t n_str_cols() const noexcept { return strings_.size(); }
+
+  // Reads the next lines. The token of string column j on the k-th of them
+  // gets the id string_ids[k * n_str_cols() + j] into strings(j). Returns the
+  // message of the first failure, after which the reader must not be used
+  // again.
+  std::optional<Failure> read(std::span<const std::string_view> lines, std::uint32_t* string_ids);
+
+  // The distinct texts of string column j (views into the lines read).
+  const text::TokenInterner& strings(std::size_t column) const noexcept { return strings_[column]; }
+
+  // The numeric columns, once all lines were read (`strs` left empty).
+  AtomColumns take_numeric_columns() noexcept;
+
+ private:
+  enum class Kind : std::uint8_t { skip, floating, integer, boolean, string };
+  // One code resolved to its kind and its column within that kind.
+  struct Step {
+    Kind kind;
+    std::uint32_t column;
+  };
+
+  std::vector<Step> steps_;
+  OwnedArray<double> floats_;
+  OwnedArray<std::int64_t> ints_;
+  OwnedArray<std::uint8_t> bools_;
+  std::deque<text::TokenInterner> strings_;
+  std::size_t line_ = 0;
+};
+
+// The whole block at once, through AtomLineReader.
 Result<AtomColumns> parse_atom_lines(std::span<const std::string_view> lines,
                                      std::span<const std::uint8_t> col_types);
 

@@ -15,18 +15,22 @@ using ak::frame::Args;
 using ak::frame::BorrowedArray;
 using ak::frame::ElementType;
 using ak::frame::Function;
+using ak::frame::InternedStrings;
+using ak::frame::LineList;
 using ak::frame::Outcome;
 using ak::frame::PyRef;
 
 Outcome parse_poscar(Args& args) {
-  const auto lines = args.strings(0);
+  const LineList& lines = args.lines(0);
   const bool selective = args.boolean(1);
-  auto block = ak::coordtext::parse_poscar_positions(lines.views(), selective);
-  if (!block.ok()) return std::move(block).failure();
-  PyRef positions = ak::frame::array_result(std::move(block.value().positions), ElementType::float64);
-  PyRef flags = block.value().flags
-                    ? ak::frame::array_result(std::move(*block.value().flags), ElementType::boolean)
-                    : PyRef::borrow(Py_None);
+  ak::coordtext::PoscarReader reader(lines.size(), selective);
+  std::optional<ak::Failure> failure;
+  lines.read([&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
+  if (failure) return std::move(*failure);
+  ak::coordtext::PoscarBlock block = reader.take_block();
+  PyRef positions = ak::frame::array_result(std::move(block.positions), ElementType::float64);
+  PyRef flags = block.flags ? ak::frame::array_result(std::move(*block.flags), ElementType::boolean)
+                            : PyRef::borrow(Py_None);
   return ak::frame::tuple_result({&positions, &flags});
 }
 
@@ -41,10 +45,12 @@ Outcome format_poscar(Args& args) {
 }
 
 Outcome parse_xdatcar(Args& args) {
-  const auto lines = args.strings(0);
-  auto positions = ak::coordtext::parse_xdatcar_coords(lines.views());
-  if (!positions.ok()) return std::move(positions).failure();
-  return ak::frame::array_result(std::move(positions.value()), ElementType::float64);
+  const LineList& lines = args.lines(0);
+  ak::coordtext::XdatcarReader reader(lines.size());
+  std::optional<ak::Failure> failure;
+  lines.read([&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
+  if (failure) return std::move(*failure);
+  return ak::frame::array_result(reader.take_positions(), ElementType::float64);
 }
 
 Outcome format_xdatcar(Args& args) {
@@ -55,11 +61,20 @@ Outcome format_xdatcar(Args& args) {
 }
 
 Outcome parse_xyz(Args& args) {
-  const auto lines = args.strings(0);
-  auto block = ak::coordtext::parse_xyz_block(lines.views());
-  if (!block.ok()) return std::move(block).failure();
-  PyRef symbols = ak::frame::string_list_result(block.value().symbols);
-  PyRef positions = ak::frame::array_result(std::move(block.value().positions), ElementType::float64);
+  const LineList& lines = args.lines(0);
+  ak::coordtext::XyzReader reader(lines.size());
+  PyRef symbols = PyRef::steal(ak::frame::check(PyList_New(static_cast<Py_ssize_t>(lines.size()))));
+  InternedStrings symbol_strings;
+  std::uint32_t ids[LineList::kChunk];
+  std::optional<ak::Failure> failure;
+  lines.read([&](std::span<const std::string_view> chunk, std::size_t first) {
+    if ((failure = reader.read(chunk, ids))) return false;
+    symbol_strings.update(reader.symbols());
+    symbol_strings.fill(symbols.get(), first, ids, chunk.size());
+    return true;
+  });
+  if (failure) return std::move(*failure);
+  PyRef positions = ak::frame::array_result(reader.take_positions(), ElementType::float64);
   return ak::frame::tuple_result({&symbols, &positions});
 }
 

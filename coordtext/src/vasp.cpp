@@ -29,38 +29,86 @@ std::string quoted_on_line(const char* prefix, std::string_view token, const cha
   return message;
 }
 
+
+// The failure texts of a coordinate reader, completed by the line number
+// (and, for a parse failure, the token and the reason).
+struct CoordinateTexts {
+  const char* missing;       // then the line number
+  const char* missing_end;   // after the line number
+  const char* cannot_parse;  // then the token
+  const char* on_line;       // between the token and the line number
+};
+
+// Reads the first three tokens of the line [begin, end) as coordinates into
+// row[0..2], fetching and parsing one field at a time. Returns the position
+// after the third token, or null with `failure` set.
+inline const char* read_three(const char* begin, const char* end, double* row, const CoordinateTexts& texts,
+                              std::size_t line, std::optional<Failure>& failure) {
+  const char* p = begin;
+  for (int column = 0; column < 3; ++column) {
+    p = text::skip_space(p, end);
+    if (p == end) {
+      failure = Failure{texts.missing + std::to_string(line) + texts.missing_end};
+      return nullptr;
+    }
+    const text::ScanResult number = text::scan_float(p, end, begin, row[column]);
+    if (!number.ok) [[unlikely]] {
+      failure = Failure{quoted_on_line(texts.cannot_parse, std::string_view(p, static_cast<std::size_t>(number.end - p)),
+                                       texts.on_line, line) +
+                        ": " + text::kFloatInvalid};
+      return nullptr;
+    }
+    p = number.end;
+  }
+  return p;
+}
+
+constexpr CoordinateTexts kPoscarTexts{"POSCAR: not enough fields on atom line ", " (need 3 coordinates)",
+                                       "POSCAR: cannot parse coordinate '", "' on atom line "};
+constexpr CoordinateTexts kXdatcarTexts{"XDATCAR: not enough fields on coordinate line ", "",
+                                        "XDATCAR: cannot parse '", "' on line "};
+
 }  // namespace
 
-Result<PoscarBlock> parse_poscar_positions(std::span<const std::string_view> lines, bool selective) {
-  PoscarBlock block{OwnedArray<double>(lines.size(), 3), std::nullopt};
-  std::uint8_t* frozen = nullptr;
-  if (selective) frozen = block.flags.emplace(lines.size(), 3).data();
-  double* out = block.positions.data();
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    text::Tokenizer tokens(lines[i]);
-    std::string_view token;
+PoscarReader::PoscarReader(std::size_t n_lines, bool selective)
+    : block_{OwnedArray<double>(n_lines, 3, Fill::unset), std::nullopt} {
+  // Missing flags read as "T" (0): the flags start zeroed.
+  if (selective) block_.flags.emplace(n_lines, 3, Fill::zeros);
+}
+
+std::optional<Failure> PoscarReader::read(std::span<const std::string_view> lines) {
+  double* row = block_.positions.data() + 3 * line_;
+  std::uint8_t* frozen = block_.flags ? block_.flags->data() + 3 * line_ : nullptr;
+  std::optional<Failure> failure;
+  for (std::size_t k = 0; k < lines.size(); ++k, row += 3) {
+    const char* const begin = lines[k].data();
+    const char* const end = begin + lines[k].size();
+    const char* p = read_three(begin, end, row, kPoscarTexts, line_ + k, failure);
+    if (p == nullptr) return failure;
+    if (frozen == nullptr) continue;
     for (std::size_t j = 0; j < 3; ++j) {
-      if (!tokens.next(token)) {
-        return Failure{"POSCAR: not enough fields on atom line " + std::to_string(i) +
-                       " (need 3 coordinates)"};
-      }
-      if (const char* reason = text::parse_float(token, out[3 * i + j])) {
-        return Failure{quoted_on_line("POSCAR: cannot parse coordinate '", token, "' on atom line ", i) +
-                       ": " + reason};
-      }
-    }
-    if (!selective) continue;
-    for (std::size_t j = 0; j < 3; ++j) {
-      if (!tokens.next(token)) break;  // missing flags read as "T"
-      if (token == "F") {
-        frozen[3 * i + j] = 1;
-      } else if (token != "T") {
+      p = text::skip_space(p, end);
+      if (p == end) break;  // missing flags read as "T"
+      const char* token_end = text::token_end(p + 1, end);
+      const bool one_letter = token_end - p == 1;
+      if (one_letter && *p == 'F') {
+        frozen[3 * k + j] = 1;
+      } else if (!one_letter || *p != 'T') {
         return Failure{quoted_on_line("POSCAR: expected selective dynamics flag 'T' or 'F', got '",
-                                      token, "' on atom line ", i)};
+                                      std::string_view(p, static_cast<std::size_t>(token_end - p)), "' on atom line ",
+                                      line_ + k)};
       }
+      p = token_end;
     }
   }
-  return block;
+  line_ += lines.size();
+  return std::nullopt;
+}
+
+Result<PoscarBlock> parse_poscar_positions(std::span<const std::string_view> lines, bool selective) {
+  PoscarReader reader(lines.size(), selective);
+  if (auto failure = reader.read(lines)) return std::move(*failure);
+  return reader.take_block();
 }
 
 Result<TextBuffer> format_poscar_positions(const StridedView<double>& coord,
@@ -98,22 +146,25 @@ Result<TextBuffer> format_poscar_positions(const StridedView<double>& coord,
   return out;
 }
 
-Result<OwnedArray<double>> parse_xdatcar_coords(std::span<const std::string_view> lines) {
-  OwnedArray<double> positions(lines.size(), 3);
-  double* out = positions.data();
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    text::Tokenizer tokens(lines[i]);
-    std::string_view token;
-    for (std::size_t j = 0; j < 3; ++j) {
-      if (!tokens.next(token)) {
-        return Failure{"XDATCAR: not enough fields on coordinate line " + std::to_string(i)};
-      }
-      if (const char* reason = text::parse_float(token, out[3 * i + j])) {
-        return Failure{quoted_on_line("XDATCAR: cannot parse '", token, "' on line ", i) + ": " + reason};
-      }
+XdatcarReader::XdatcarReader(std::size_t n_lines) : positions_(n_lines, 3, Fill::unset) {}
+
+std::optional<Failure> XdatcarReader::read(std::span<const std::string_view> lines) {
+  double* row = positions_.data() + 3 * line_;
+  std::optional<Failure> failure;
+  for (std::size_t k = 0; k < lines.size(); ++k, row += 3) {
+    const char* const begin = lines[k].data();
+    if (read_three(begin, begin + lines[k].size(), row, kXdatcarTexts, line_ + k, failure) == nullptr) {
+      return failure;
     }
   }
-  return positions;
+  line_ += lines.size();
+  return std::nullopt;
+}
+
+Result<OwnedArray<double>> parse_xdatcar_coords(std::span<const std::string_view> lines) {
+  XdatcarReader reader(lines.size());
+  if (auto failure = reader.read(lines)) return std::move(*failure);
+  return reader.take_positions();
 }
 
 TextBuffer format_xdatcar_config(const StridedView<double>& scaled_positions, std::uint64_t index,

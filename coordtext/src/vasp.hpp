@@ -19,8 +19,26 @@ struct PoscarBlock {
   std::optional<OwnedArray<std::uint8_t>> flags;  // (N, 3) of 0/1, 1 = frozen ("F"); only when selective
 };
 
-// Reads N position lines: three coordinates, then (when `selective`) up to
-// three flags, "T" (free) or "F" (frozen); missing flags read as "T".
+// Reads the N position lines of a POSCAR/CONTCAR file, handed over in order
+// in chunks: three coordinates, then (when `selective`) up to three flags,
+// "T" (free) or "F" (frozen); missing flags read as "T".
+class PoscarReader {
+ public:
+  PoscarReader(std::size_t n_lines, bool selective);
+
+  // Reads the next lines. Returns the message of the first malformed line,
+  // after which the reader must not be used again.
+  std::optional<Failure> read(std::span<const std::string_view> lines);
+
+  // The block, once all N lines were read.
+  PoscarBlock take_block() noexcept { return std::move(block_); }
+
+ private:
+  PoscarBlock block_;
+  std::size_t line_ = 0;
+};
+
+// The whole block at once, through PoscarReader.
 Result<PoscarBlock> parse_poscar_positions(std::span<const std::string_view> lines, bool selective);
 
 // Writes " %19.16f %19.16f %19.16f" per row, plus "   F"/"   T" per flag when
@@ -30,7 +48,25 @@ Result<TextBuffer> format_poscar_positions(const StridedView<double>& coord,
                                            const StridedView<std::uint8_t>* flags,
                                            TextBuffer out = TextBuffer());
 
-// Reads the N coordinate lines of one XDATCAR frame (header line excluded).
+// Reads the N coordinate lines of one XDATCAR frame (header line excluded),
+// handed over in order in chunks.
+class XdatcarReader {
+ public:
+  explicit XdatcarReader(std::size_t n_lines);
+
+  // Reads the next lines. Returns the message of the first malformed line,
+  // after which the reader must not be used again.
+  std::optional<Failure> read(std::span<const std::string_view> lines);
+
+  // The (N, 3) coordinates, once all N lines were read.
+  OwnedArray<double> take_positions() noexcept { return std::move(positions_); }
+
+ private:
+  OwnedArray<double> positions_;
+  std::size_t line_ = 0;
+};
+
+// The whole block at once, through XdatcarReader.
 Result<OwnedArray<double>> parse_xdatcar_coords(std::span<const std::string_view> lines);
 
 // Writes the "Direct configuration=" header with `index`, then "  %11.8f %11.8f %11.8f" per row,

@@ -43,24 +43,43 @@ Failure cannot_parse(std::string_view token, std::size_t line, const char* reaso
 
 }  // namespace
 
-Result<XyzBlock> parse_xyz_block(std::span<const std::string_view> lines) {
-  XyzBlock block{{}, OwnedArray<double>(lines.size(), 3)};
-  block.symbols.reserve(lines.size());
-  double* out = block.positions.data();
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    text::Tokenizer tokens(lines[i]);
-    std::string_view token;
-    if (!tokens.next(token)) return Failure{"XYZ: empty line at atom index " + std::to_string(i)};
-    block.symbols.push_back(text::normalize_symbol(token));
+XyzReader::XyzReader(std::size_t n_lines)
+    : positions_(n_lines, 3, Fill::unset), next_row_(positions_.data()), symbols_(text::normalize_symbol) {}
+
+std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, std::uint32_t* symbol_ids) {
+  double* row = next_row_;
+  for (std::size_t k = 0; k < lines.size(); ++k, row += 3) {
+    const char* const begin = lines[k].data();
+    const char* const end = begin + lines[k].size();
+    const char* p = text::skip_space(begin, end);
+    if (p == end) return Failure{"XYZ: empty line at atom index " + std::to_string(line_ + k)};
+    const char* token_end = text::token_end(p + 1, end);
+    symbol_ids[k] = symbols_.id(p, static_cast<std::size_t>(token_end - p), begin, end);
     for (int column = 0; column < 3; ++column) {
-      if (!tokens.next(token)) {
-        return Failure{"XYZ: not enough position fields on atom line " + std::to_string(i)};
+      p = text::skip_space(token_end, end);
+      if (p == end) {
+        return Failure{"XYZ: not enough position fields on atom line " + std::to_string(line_ + k)};
       }
-      if (const char* reason = text::parse_float(token, out[3 * i + column])) {
-        return cannot_parse(token, i, reason);
+      const text::ScanResult number = text::scan_float(p, end, begin, row[column]);
+      token_end = number.end;
+      if (!number.ok) [[unlikely]] {
+        return cannot_parse(std::string_view(p, static_cast<std::size_t>(token_end - p)), line_ + k,
+                            text::kFloatInvalid);
       }
     }
   }
+  next_row_ = row;
+  line_ += lines.size();
+  return std::nullopt;
+}
+
+Result<XyzBlock> parse_xyz_block(std::span<const std::string_view> lines) {
+  XyzReader reader(lines.size());
+  std::vector<std::uint32_t> ids(lines.size());
+  if (auto failure = reader.read(lines, ids.data())) return std::move(*failure);
+  XyzBlock block{{}, reader.take_positions()};
+  block.symbols.reserve(lines.size());
+  for (const std::uint32_t id : ids) block.symbols.emplace_back(reader.symbols().text(id));
   return block;
 }
 

@@ -1,6 +1,8 @@
 // Plain XYZ atom lines: "symbol x y z", one atom per line.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -9,18 +11,42 @@
 #include "failure.hpp"
 #include "owned_array.hpp"
 #include "strided.hpp"
+#include "text/interner.hpp"
 #include "text_buffer.hpp"
 
 namespace ak::coordtext {
+
+// Reads the N atom lines of one frame, handed over in order in chunks: the
+// first token of a line is the symbol (normalised: full lower case, then the
+// first character upper-cased), the next three the coordinates; the rest of
+// a line is never examined. Symbols come out as ids into symbols(), one per
+// distinct normalised symbol.
+class XyzReader {
+ public:
+  explicit XyzReader(std::size_t n_lines);
+
+  // Reads the next lines.size() lines and stores the id of each line's symbol
+  // in symbol_ids[0 .. lines.size()). Returns the message of the first
+  // malformed line, after which the reader must not be used again.
+  std::optional<Failure> read(std::span<const std::string_view> lines, std::uint32_t* symbol_ids);
+
+  const text::TokenInterner& symbols() const noexcept { return symbols_; }
+  // The (N, 3) coordinates, once all N lines were read.
+  OwnedArray<double> take_positions() noexcept { return std::move(positions_); }
+
+ private:
+  OwnedArray<double> positions_;
+  double* next_row_;
+  std::size_t line_ = 0;
+  text::TokenInterner symbols_;
+};
 
 struct XyzBlock {
   std::vector<std::string> symbols;  // normalised, one per line
   OwnedArray<double> positions;      // (N, 3)
 };
 
-// Reads N atom lines: the first token is the symbol (normalised to a capital
-// first letter), the next three the coordinates; the rest of a line is never
-// examined. Fails with the first malformed line's message.
+// The whole block at once, through XyzReader.
 Result<XyzBlock> parse_xyz_block(std::span<const std::string_view> lines);
 
 // Writes one "%-2s %22.15f %22.15f %22.15f\n" line per symbol, appended to

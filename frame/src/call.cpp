@@ -148,22 +148,10 @@ PyObject* detail::run_body(const Function& function, PyObject* const* slots) noe
   }
 }
 
-void Args::prefix_type_error(const char* name) {
-  PyRef raised = PyRef::steal(PyErr_GetRaisedException());
-  if (!raised) return;
-  if (Py_TYPE(raised.get()) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
-    PyErr_SetRaisedException(raised.release());
-    return;
-  }
-  PyRef text = PyRef::steal(PyObject_Str(raised.get()));
-  if (!text) return;
-  PyRef message = PyRef::steal(PyUnicode_FromFormat("argument '%s': %U", name, text.get()));
-  if (!message) return;
-  PyRef replacement = PyRef::steal(PyObject_CallOneArg(PyExc_TypeError, message.get()));
-  if (!replacement) return;
-  PyRef cause = PyRef::steal(PyException_GetCause(raised.get()));
-  if (cause) PyException_SetCause(replacement.get(), cause.release());
-  PyErr_SetRaisedException(replacement.release());
+void Args::check_lines_before_raising() const {
+  PyRef later = PyRef::steal(PyErr_GetRaisedException());
+  lines_->check_items(0);  // an item error replaces the later one
+  PyErr_SetRaisedException(later.release());
 }
 
 }  // namespace ak::frame

@@ -12,6 +12,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "failure.hpp"
@@ -30,8 +31,19 @@ class Args {
   // Whether an optional argument was given (and is not None).
   bool given(std::size_t i) const noexcept { return slots_[i] != nullptr && slots_[i] != Py_None; }
 
+  // A reader's lines. Its items are checked while they are read, so a later
+  // argument that fails first has the items checked before its own error
+  // stands: conversions keep parameter order.
+  const LineList& lines(std::size_t i) {
+    return lines_.emplace(guarded(i, [&] { return LineList(slots_[i], function_.params[i].name); }));
+  }
   StringList strings(std::size_t i) const { return guarded(i, [&] { return take_string_list(slots_[i]); }); }
-  std::vector<std::uint8_t> bytes(std::size_t i) const { return guarded(i, [&] { return take_byte_list(slots_[i]); }); }
+  std::vector<std::uint8_t> bytes(std::size_t i) {
+    // Items with __index__ (or a sequence of our caller's making) run Python
+    // code while converted, which could change the lines read later.
+    if (lines_ && may_run_code_when_taken_as_bytes(slots_[i])) lines_->pin();
+    return guarded(i, [&] { return take_byte_list(slots_[i]); });
+  }
   bool boolean(std::size_t i) const { return guarded(i, [&] { return take_bool(slots_[i]); }); }
   std::uint64_t uint64(std::size_t i) const { return guarded(i, [&] { return take_uint64(slots_[i]); }); }
   template <class T>
@@ -41,20 +53,23 @@ class Args {
 
  private:
   // Runs one conversion; a TypeError (exactly that type) it raises is
-  // replaced by one whose message names the parameter.
+  // replaced by one whose message names the parameter. Lines taken before
+  // are checked first: their item errors come earlier in parameter order.
   template <class F>
   auto guarded(std::size_t i, F&& convert) const -> decltype(convert()) {
     try {
       return convert();
     } catch (const PythonError&) {
       prefix_type_error(function_.params[i].name);
+      if (lines_) check_lines_before_raising();
       throw;
     }
   }
-  static void prefix_type_error(const char* name);
+  void check_lines_before_raising() const;
 
   const Function& function_;
   PyObject* const* slots_;
+  std::optional<LineList> lines_;
 };
 
 namespace detail {

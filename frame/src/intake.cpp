@@ -62,7 +62,80 @@ void for_each_item(PyObject* object, Visit&& visit) {
   }
 }
 
+// The UTF-8 text of a str item, in CPython's own buffer (valid while the
+// item lives): the data of a compact ASCII str, else its cached UTF-8 form.
+inline std::string_view item_utf8(PyObject* item) {
+  if (!PyUnicode_Check(item)) [[unlikely]] cannot_convert(item, "PyString");
+  if (PyUnicode_IS_COMPACT_ASCII(item)) [[likely]] {
+    return {static_cast<const char*>(PyUnicode_DATA(item)), static_cast<std::size_t>(PyUnicode_GET_LENGTH(item))};
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
+  if (utf8 == nullptr) throw_python_error();
+  return {utf8, static_cast<std::size_t>(size)};
+}
+
 }  // namespace
+
+void prefix_type_error(const char* name) {
+  PyRef raised = PyRef::steal(PyErr_GetRaisedException());
+  if (!raised) return;
+  if (Py_TYPE(raised.get()) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+    PyErr_SetRaisedException(raised.release());
+    return;
+  }
+  PyRef text = PyRef::steal(PyObject_Str(raised.get()));
+  if (!text) return;
+  PyRef message = PyRef::steal(PyUnicode_FromFormat("argument '%s': %U", name, text.get()));
+  if (!message) return;
+  PyRef replacement = PyRef::steal(PyObject_CallOneArg(PyExc_TypeError, message.get()));
+  if (!replacement) return;
+  PyRef cause = PyRef::steal(PyException_GetCause(raised.get()));
+  if (cause) PyException_SetCause(replacement.get(), cause.release());
+  PyErr_SetRaisedException(replacement.release());
+}
+
+LineList::LineList(PyObject* object, const char* name) : name_(name) {
+  require_sequence(object);
+  if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
+    items_ = PyRef::borrow(object);
+    return;
+  }
+  length_hint(object);  // asked as for any sequence; its value is not needed
+  PyRef list = PyRef::steal(PyList_New(0));
+  if (!list) throw_python_error();
+  for_each_item(object, [&](PyObject* item) {
+    item_utf8(item);
+    if (PyList_Append(list.get(), item) < 0) throw_python_error();
+  });
+  items_ = std::move(list);
+}
+
+void LineList::take_views(PyObject* const* items, std::size_t count, std::string_view* views) const {
+  try {
+    for (std::size_t k = 0; k < count; ++k) views[k] = item_utf8(items[k]);
+  } catch (const PythonError&) {
+    prefix_type_error(name_);
+    throw;
+  }
+}
+
+void LineList::check_items(std::size_t first) const {
+  PyObject* const* items = PySequence_Fast_ITEMS(items_.get());
+  const std::size_t n = size();
+  try {
+    for (std::size_t k = first; k < n; ++k) item_utf8(items[k]);
+  } catch (const PythonError&) {
+    prefix_type_error(name_);
+    throw;
+  }
+}
+
+void LineList::pin() {
+  if (!PyList_CheckExact(items_.get())) return;
+  items_ = PyRef::steal(PyList_AsTuple(items_.get()));
+  if (!items_) throw_python_error();
+}
 
 StringList take_string_list(PyObject* object) {
   require_sequence(object);
@@ -110,6 +183,17 @@ std::vector<std::uint8_t> take_byte_list(PyObject* object) {
   }
   if (PyErr_Occurred()) throw_python_error();
   return bytes;
+}
+
+bool may_run_code_when_taken_as_bytes(PyObject* object) noexcept {
+  if (PyBytes_CheckExact(object) || PyByteArray_CheckExact(object)) return false;
+  if (!PyList_CheckExact(object) && !PyTuple_CheckExact(object)) return true;
+  const Py_ssize_t n = PySequence_Fast_GET_SIZE(object);
+  PyObject* const* items = PySequence_Fast_ITEMS(object);
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    if (!PyLong_CheckExact(items[i])) return true;
+  }
+  return false;
 }
 
 bool take_bool(PyObject* object) {

@@ -5,7 +5,9 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -33,8 +35,71 @@ class StringList {
   std::vector<std::string_view> views_;
 };
 
+// The lines argument of a reader: a str sequence whose items are read in
+// place while the work parses them, one chunk of lines at a time, so the
+// list is walked once and nothing is kept per line beyond the chunk.
+//
+// An exact list or tuple is read directly: no Python code runs while the
+// call reads it, so it cannot change (pin() covers the one conversion that
+// could run code before the read). Any other sequence is iterated once into
+// a new list, item errors raised as they come, exactly as it is consumed.
+class LineList {
+ public:
+  // Lines per chunk: the views of a chunk stay in the first-level cache.
+  static constexpr std::size_t kChunk = 256;
+
+  LineList(PyObject* object, const char* name);
+
+  std::size_t size() const noexcept { return static_cast<std::size_t>(PySequence_Fast_GET_SIZE(items_.get())); }
+
+  // Calls consume(std::span<const std::string_view> chunk, std::size_t
+  // first_line) -> bool for the lines in order, one chunk at a time, until
+  // it returns false; returns whether every chunk was consumed. The views
+  // are CPython's own UTF-8 buffers of the items. An item that is not a str,
+  // or whose text has no UTF-8 form, raises (PythonError; a TypeError with
+  // the argument prefix) before its chunk is consumed; after a stop, the
+  // items not yet read are still checked, because an argument error wins
+  // over a failure of the work in an earlier line.
+  template <class Consume>
+  bool read(Consume&& consume) const {
+    PyObject* const* items = PySequence_Fast_ITEMS(items_.get());
+    const std::size_t n = size();
+    std::string_view views[kChunk];
+    for (std::size_t first = 0; first < n; first += kChunk) {
+      const std::size_t count = std::min(kChunk, n - first);
+      take_views(items + first, count, views);
+      if (!consume(std::span<const std::string_view>(views, count), first)) {
+        check_items(first + count);
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Checks the items from `first` on as read() would, raising the first
+  // error; reads nothing.
+  void check_items(std::size_t first) const;
+
+  // Replaces a list by a tuple of its items, so that Python code run before
+  // the read (by a later argument's conversion) cannot change what is read.
+  void pin();
+
+ private:
+  void take_views(PyObject* const* items, std::size_t count, std::string_view* views) const;
+
+  PyRef items_;  // exact list or tuple
+  const char* name_;
+};
+
+// Replaces a pending TypeError (exactly that type) by one whose message is
+// "argument 'NAME': " followed by the original text, keeping its cause.
+void prefix_type_error(const char* name);
+
 StringList take_string_list(PyObject* object);
 std::vector<std::uint8_t> take_byte_list(PyObject* object);
+// Whether take_byte_list(object) could run Python code: anything but bytes,
+// bytearray and an exact list or tuple of exact ints.
+bool may_run_code_when_taken_as_bytes(PyObject* object) noexcept;
 bool take_bool(PyObject* object);
 std::uint64_t take_uint64(PyObject* object);
 

@@ -126,6 +126,20 @@ PyRef string_list_result(const std::vector<std::string>& strings) {
   return list;
 }
 
+void InternedStrings::update(const text::TokenInterner& interner) {
+  for (std::size_t id = objects_.size(); id < interner.size(); ++id) {
+    const std::string_view text = interner.text(static_cast<std::uint32_t>(id));
+    objects_.push_back(
+        PyRef::steal(check(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())))));
+  }
+}
+
+void InternedStrings::fill(PyObject* list, std::size_t first, const std::uint32_t* ids, std::size_t count,
+                           std::size_t id_stride) const noexcept {
+  PyObject** items = PySequence_Fast_ITEMS(list) + first;
+  for (std::size_t k = 0; k < count; ++k) items[k] = Py_NewRef(objects_[ids[k * id_stride]].get());
+}
+
 PyRef tuple_result(std::initializer_list<PyRef*> members) {
   PyRef tuple = PyRef::steal(check(PyTuple_New(static_cast<Py_ssize_t>(members.size()))));
   Py_ssize_t i = 0;

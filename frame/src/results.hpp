@@ -14,6 +14,7 @@
 #include "intake.hpp"
 #include "owned_array.hpp"
 #include "py_ref.hpp"
+#include "text/interner.hpp"
 #include "text_buffer.hpp"
 
 namespace ak::frame {
@@ -35,6 +36,21 @@ PyRef text_result(TextBuffer&& text);
 // A list of str in order. Equal strings share one str object: element
 // symbols repeat, so each distinct one is created once per call.
 PyRef string_list_result(const std::vector<std::string>& strings);
+
+// One str per distinct text of a TokenInterner, made as its ids appear and
+// shared by every row that has the id.
+class InternedStrings {
+ public:
+  // Makes the str of every id the interner has given out since last time.
+  void update(const text::TokenInterner& interner);
+  // Stores the str of ids[k] at list[first + k] for k < count (the list's
+  // items there are empty).
+  void fill(PyObject* list, std::size_t first, const std::uint32_t* ids, std::size_t count,
+            std::size_t id_stride = 1) const noexcept;
+
+ private:
+  std::vector<PyRef> objects_;
+};
 
 // A tuple of the given objects, in order (the references are consumed).
 PyRef tuple_result(std::initializer_list<PyRef*> members);

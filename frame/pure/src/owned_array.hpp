@@ -1,5 +1,6 @@
-// A zero-filled rows x cols buffer of T, allocated once with calloc and owned
-// until release() hands it to a result array (which frees it with std::free).
+// A rows x cols buffer of T, allocated once (zero-filled, or left unset for a
+// result that is written in full) and owned until release() hands it to a
+// result array (which frees it with std::free).
 #pragma once
 
 #include <cstddef>
@@ -10,16 +11,20 @@
 
 namespace ak {
 
+// How a new buffer starts: all zero bytes, or unset because the owner writes
+// every element before anything reads it (zeroing would be a wasted pass).
+enum class Fill { zeros, unset };
+
 template <class T>
 class OwnedArray {
  public:
   OwnedArray() = default;
-  OwnedArray(std::size_t rows, std::size_t cols) : rows_(rows), cols_(cols) {
+  OwnedArray(std::size_t rows, std::size_t cols, Fill fill = Fill::zeros) : rows_(rows), cols_(cols) {
     const std::size_t n = rows * cols;
     if (cols != 0 && n / cols != rows) throw std::bad_alloc();
     if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
     if (n != 0) {
-      data_ = static_cast<T*>(std::calloc(n, sizeof(T)));
+      data_ = static_cast<T*>(fill == Fill::zeros ? std::calloc(n, sizeof(T)) : std::malloc(n * sizeof(T)));
       if (data_ == nullptr) throw std::bad_alloc();
     }
   }

@@ -1,6 +1,7 @@
 #include "text/float_parse.hpp"
 
 #include "text/pow10.hpp"
+#include "text/tokenizer.hpp"
 
 #include <bit>
 #include <charconv>
@@ -377,6 +378,11 @@ const char* parse_float(std::string_view token, double& out) noexcept {
   }
   return parse_long(token, body, int_begin, int_end, frac_begin, frac_end, exponent, negative,
                     out);
+}
+
+ScanResult scan_float(const char* p, const char* end, const char*, double& out) noexcept {
+  const char* stop = token_end(p + 1, end);
+  return {stop, parse_float(std::string_view(p, static_cast<std::size_t>(stop - p)), out) == nullptr};
 }
 
 }  // namespace ak::text

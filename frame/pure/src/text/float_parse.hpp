@@ -21,4 +21,17 @@ extern const char kFloatInvalid[];  // "invalid float literal"
 // kFloatInvalid; `out` is left untouched on failure.
 const char* parse_float(std::string_view token, double& out) noexcept;
 
+struct ScanResult {
+  const char* end;
+  bool ok;
+};
+
+// Parses the token that starts at p (p < end, *p not ASCII whitespace) and
+// runs to the first ASCII whitespace byte or `end`. Bytes in [readable, end)
+// may be loaded (readable <= p). Returns the token's end, also on failure,
+// and whether the token is a valid float; on success the value is stored in
+// `out` (exactly parse_float(token)), on failure `out` is untouched and the
+// failure text is kFloatInvalid (a token is never empty).
+ScanResult scan_float(const char* p, const char* end, const char* readable, double& out) noexcept;
+
 }  // namespace ak::text

@@ -1,11 +1,11 @@
-// Lazy tokenizer over one line: tokens are maximal runs of bytes that are not
-// ASCII whitespace (TAB, LF, FF, CR, SPACE). Vertical tab and every non-ASCII
-// byte belong to tokens. Tokens are taken one at a time from the front; the
-// rest of the line is never looked at.
+// Tokens of a line: maximal runs of bytes that are not ASCII whitespace (TAB,
+// LF, FF, CR, SPACE). Vertical tab and every non-ASCII byte belong to tokens.
+// Readers take tokens one at a time from the front; the rest of a line is
+// never looked at.
 //
-// The scan goes eight bytes per step: numeric columns are long runs of digits
+// The scans go eight bytes per step: numeric columns are long runs of digits
 // and padding, and a byte-at-a-time loop spends most of its time on the branch
-// at every byte.
+// at every byte. Loads never leave [p, end).
 #pragma once
 
 #include <bit>
@@ -32,64 +32,66 @@ inline std::uint64_t load8(const char* p) noexcept {
 
 }  // namespace detail
 
+// The first byte at or after p that is not ASCII whitespace, or `end`.
+inline const char* skip_space(const char* p, const char* end) noexcept {
+  for (;;) {
+    while (end - p >= 8) {
+      // Bytes that differ from ' ' become non-zero; find the first one.
+      const std::uint64_t diff = detail::load8(p) ^ (detail::kOnes * ' ');
+      if (diff != 0) {
+        p += std::countr_zero(diff) / 8;
+        break;
+      }
+      p += 8;
+    }
+    while (p != end && *p == ' ') ++p;
+    if (p == end || !is_ascii_space(static_cast<unsigned char>(*p))) return p;
+    ++p;  // a tab, line feed, form feed or carriage return
+  }
+}
+
+// The first byte at or after p that is ASCII whitespace, or `end`.
+inline const char* token_end(const char* p, const char* end) noexcept {
+  for (;;) {
+    while (end - p >= 8) {
+      // Flags the bytes below 0x21 (every separator is one); bytes of 0x80
+      // and above are never flagged. Only the lowest flag is exact, which is
+      // the one used.
+      const std::uint64_t w = detail::load8(p);
+      const std::uint64_t low = (w - detail::kOnes * 0x21) & ~w & detail::kHighs;
+      if (low != 0) {
+        p += std::countr_zero(low) / 8;
+        break;
+      }
+      p += 8;
+    }
+    // Byte-wise from the candidate (or through the last few bytes).
+    while (p != end && static_cast<unsigned char>(*p) > 0x20) ++p;
+    if (p == end || is_ascii_space(static_cast<unsigned char>(*p))) return p;
+    ++p;  // NUL, vertical tab and other control bytes belong to the token
+  }
+}
+
+// Lazy tokenizer over one line.
 class Tokenizer {
  public:
-  explicit Tokenizer(std::string_view line) noexcept
-      : pos_(line.data()), end_(line.data() + line.size()) {}
+  explicit Tokenizer(std::string_view line) noexcept : pos_(line.data()), end_(line.data() + line.size()) {}
 
   // Stores the next token in `token` and returns true, or returns false when
   // the line holds no more tokens.
   bool next(std::string_view& token) noexcept {
-    const char* p = skip_space(pos_);
+    const char* p = skip_space(pos_, end_);
     if (p == end_) {
       pos_ = p;
       return false;
     }
-    const char* stop = token_end(p + 1);
+    const char* stop = token_end(p + 1, end_);
     token = std::string_view(p, static_cast<std::size_t>(stop - p));
     pos_ = stop;
     return true;
   }
 
  private:
-  const char* skip_space(const char* p) const noexcept {
-    for (;;) {
-      while (end_ - p >= 8) {
-        // Bytes that differ from ' ' become non-zero; find the first one.
-        const std::uint64_t diff = detail::load8(p) ^ (detail::kOnes * ' ');
-        if (diff != 0) {
-          p += std::countr_zero(diff) / 8;
-          break;
-        }
-        p += 8;
-      }
-      while (p != end_ && *p == ' ') ++p;
-      if (p == end_ || !is_ascii_space(static_cast<unsigned char>(*p))) return p;
-      ++p;  // a tab, line feed, form feed or carriage return
-    }
-  }
-
-  const char* token_end(const char* p) const noexcept {
-    for (;;) {
-      while (end_ - p >= 8) {
-        // Flags the bytes below 0x21 (every separator is one); bytes of
-        // 0x80 and above are never flagged. Only the lowest flag is exact,
-        // which is the one used.
-        const std::uint64_t w = detail::load8(p);
-        const std::uint64_t low = (w - detail::kOnes * 0x21) & ~w & detail::kHighs;
-        if (low != 0) {
-          p += std::countr_zero(low) / 8;
-          break;
-        }
-        p += 8;
-      }
-      // Byte-wise from the candidate (or through the last few bytes).
-      while (p != end_ && static_cast<unsigned char>(*p) > 0x20) ++p;
-      if (p == end_ || is_ascii_space(static_cast<unsigned char>(*p))) return p;
-      ++p;  // NUL, vertical tab and other control bytes belong to the token
-    }
-  }
-
   const char* pos_;
   const char* end_;
 };

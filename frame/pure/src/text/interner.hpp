@@ -1,0 +1,90 @@
+// Ids for the distinct texts of a column of tokens (element symbols, string
+// columns), so that the caller makes one result object per distinct text and
+// shares it between all the rows that have it.
+//
+// Each distinct text gets the next id (0, 1, 2, ... in order of first
+// appearance). A token is first turned into its text by the transform (the
+// symbol normalisation, or nothing); tokens whose texts are equal share an
+// id. Real columns repeat a handful of short tokens over many lines, so
+// tokens of up to eight bytes are looked up by their raw bytes, folded into
+// one 64-bit word, in a small direct-mapped table; only a miss (and every
+// longer token) takes the transform and a hash map of texts.
+//
+// Texts of untransformed tokens are views into the tokens' own bytes, which
+// the caller keeps alive as long as the interner.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace ak::text {
+
+class TokenInterner {
+ public:
+  // Text of a token; null: the token itself.
+  using Transform = std::string (*)(std::string_view token);
+
+  explicit TokenInterner(Transform transform = nullptr) noexcept : transform_(transform) {}
+  TokenInterner(const TokenInterner&) = delete;
+  TokenInterner& operator=(const TokenInterner&) = delete;
+
+  // The id of the token [p, p + n) (n >= 1), whose line spans [begin, end):
+  // bytes there may be loaded.
+  std::uint32_t id(const char* p, std::size_t n, const char* begin, const char* end) {
+    if (n > 8) return slow_id(std::string_view(p, n));
+    const std::uint64_t word = token_word(p, n, begin, end);
+    Slot& slot = slots_[slot_of(word, n)];
+    if (slot.word == word && slot.size == n) return slot.id;
+    const std::uint32_t found = slow_id(std::string_view(p, n));
+    slot = Slot{word, static_cast<std::uint32_t>(n), found};
+    return found;
+  }
+
+  std::size_t size() const noexcept { return texts_.size(); }
+  std::string_view text(std::uint32_t id) const noexcept { return texts_[id]; }
+
+ private:
+  struct Slot {
+    std::uint64_t word = 0;
+    std::uint32_t size = 0;  // 0: empty (tokens are never empty)
+    std::uint32_t id = 0;
+  };
+  static constexpr unsigned kSlotBits = 7;
+
+  // The n <= 8 bytes at p, zero-padded; loads stay within [begin, end).
+  static std::uint64_t token_word(const char* p, std::size_t n, const char* begin, const char* end) noexcept {
+    const std::uint64_t keep = n == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1;
+    std::uint64_t w = 0;
+    if (end - p >= 8) {
+      std::memcpy(&w, p, 8);
+      return w & keep;
+    }
+    if (p + n - begin >= 8) {
+      std::memcpy(&w, p + n - 8, 8);
+      return w >> (8 * (8 - n));
+    }
+    std::memcpy(&w, p, n);
+    return w;
+  }
+
+  static std::size_t slot_of(std::uint64_t word, std::size_t n) noexcept {
+    return static_cast<std::size_t>(((word ^ n) * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits));
+  }
+
+  std::uint32_t slow_id(std::string_view token);
+
+  Slot slots_[std::size_t{1} << kSlotBits] = {};
+  Transform transform_;
+  std::vector<std::string_view> texts_;
+  std::unordered_map<std::string_view, std::uint32_t> by_text_;
+  std::deque<std::string> transformed_;  // storage of transformed texts (stable addresses)
+};
+
+}  // namespace ak::text
