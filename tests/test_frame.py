@@ -414,6 +414,76 @@ ORDER = [
 ]
 
 
+_al = pytest.importorskip("_atomlines")
+BAD = "not a number at all"
+MANY = [LINE] * 700  # lines are read in chunks of a few hundred
+
+# The lines are checked while they are parsed, chunk by chunk: an item error
+# anywhere must still win over a malformed earlier line and over a later
+# argument's error, as if the whole list had been converted first.
+ITEM_ERRORS_WIN = [
+    (lambda: M.parse_xyz_block_rs([BAD] + MANY + [b"x"]), TypeError, "argument 'lines': 'bytes' object cannot be converted to 'PyString'"),
+    (lambda: M.parse_xdatcar_coords_rs(MANY[:5] + [BAD] + MANY + [None]), TypeError, "argument 'lines': 'NoneType' object cannot be converted to 'PyString'"),
+    (lambda: M.parse_poscar_positions_rs(MANY + [BAD, 3], False), TypeError, "argument 'lines': 'int' object cannot be converted to 'PyString'"),
+    (lambda: M.parse_xyz_block_rs([BAD] + MANY + ["H\ud800 1 2 3"]), UnicodeEncodeError, None),
+    (lambda: M.parse_poscar_positions_rs(MANY + [7], 1), TypeError, "argument 'lines': 'int' object cannot be converted to 'PyString'"),
+    (lambda: _al.read_atom_lines_rs(MANY + [7], "sfff"), TypeError, "argument 'lines': 'int' object cannot be converted to 'PyString'"),
+    (lambda: _al.read_atom_lines_rs([BAD] + MANY + [7], b"sfff"), TypeError, "argument 'lines': 'int' object cannot be converted to 'PyString'"),
+    (lambda: _al.read_atom_lines_rs(MANY, [300]), OverflowError, "out of range integral type conversion attempted"),
+]
+
+
+@pytest.mark.parametrize("call, exc, message", ITEM_ERRORS_WIN)
+def test_item_errors_win_over_work_failures_and_later_arguments(call, exc, message):
+    with pytest.raises(BaseException) as info:
+        call()
+    assert type(info.value) is exc
+    if message is not None:
+        assert str(info.value) == message
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda lines: M.parse_xyz_block_rs(lines)[1][:, :2], "XYZ: cannot parse coordinate 'x' on line 613: invalid float literal"),
+    (lambda lines: M.parse_xdatcar_coords_rs(lines)[:, 1:], "XDATCAR: cannot parse 'x' on line 613: invalid float literal"),
+    (lambda lines: M.parse_poscar_positions_rs(lines, False)[0][:, 1:], "POSCAR: cannot parse coordinate 'x' on atom line 613: invalid float literal"),
+    (lambda lines: _al.read_atom_lines_rs(lines, b"xff")["floats"], 'row 613: cannot parse "x" as float: invalid float literal'),
+], ids=["xyz", "xdatcar", "poscar", "atomlines"])
+def test_lines_past_the_first_chunks_keep_their_numbers(call, message):
+    lines = [f"{i} {i}.5 {-i} 0.25" for i in range(700)]
+    raises_exact(ValueError, message, call, lines[:613] + ["1 x 2 3"] + lines[613:])
+    assert call(lines).tolist() == [[i + 0.5, -i] for i in range(700)]
+
+
+def test_lines_are_read_as_they_were_when_converted():
+    # A later argument's conversion may run Python code (__index__) that
+    # changes the list: what is read must be the lines as passed.
+    lines = ["H 1 2 3"] * 600
+
+    class Code:
+        def __index__(self):
+            lines[:] = ["garbage"]
+            return ord("s")
+
+    out = _al.read_atom_lines_rs(lines, [Code(), ord("f")])
+    assert out["strs"] == [["H"] * 600] and out["floats"][:, 0].tolist() == [1.0] * 600
+
+
+def test_other_sequences_stop_at_the_first_bad_item():
+    seen = []
+
+    class Seq(collections.abc.Sequence):
+        def __len__(self):
+            return 5
+
+        def __getitem__(self, i):
+            seen.append(i)
+            return [LINE, 3, LINE, LINE, LINE][i]
+
+    raises_exact(TypeError, "argument 'lines': 'int' object cannot be converted to 'PyString'",
+                 M.parse_xyz_block_rs, Seq())
+    assert seen == [0, 1]
+
+
 @pytest.mark.parametrize("call, name", ORDER)
 def test_first_bad_argument_in_parameter_order_is_reported(call, name):
     with pytest.raises(TypeError) as info:
