@@ -32,7 +32,7 @@ demo: $(STAMP)
 test: $(STAMP)
 	$(PY) -m pytest -q
 
-bench: $(STAMP)
+bench: $(STAMP) $(FLOOR_SO)
 	$(PY) bench/run.py
 
 clean:
@@ -115,3 +115,14 @@ fuzz-ci:
 dist: $(PY)
 	$(PY) -m pip install --quiet build
 	$(PY) -m build --outdir dist .
+
+# --- Benchmarks --------------------------------------------------------------
+# The floors the benchmarks measure against (bench/floor/floor.cpp), built
+# beside the project with the same compiler and flags as its modules.
+FLOOR_SO := build/bench/_akfloor.so
+$(FLOOR_SO): bench/floor/floor.cpp $(NUMBER_SRC) $(wildcard frame/pure/src/text/*.hpp) $(STAMP)
+	@mkdir -p $(dir $@)
+	g++ -std=c++20 -O3 -fPIC -shared -ffp-contract=off -fno-fast-math -DNDEBUG -Iframe/pure/src \
+		-I"$$($(PY) -c 'import sysconfig; print(sysconfig.get_paths()["include"])')" \
+		-I"$$($(PY) -c 'import numpy; print(numpy.get_include())')" \
+		bench/floor/floor.cpp $(NUMBER_SRC) -o $@

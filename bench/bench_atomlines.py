@@ -1,36 +1,25 @@
-"""Timings of the typed atom-line reader and writer against plain baselines.
-
-One frame of n atoms with a symbol, six float, one integer and one boolean
-column (codes b"sffffffib") is read and written by `_atomlines` and, on the
-same data in the same run, by:
-
-* read: a Python loop (split, then per-column conversion, then arrays),
-* read: pandas.read_csv(sep=r"\\s+") over the same lines joined into one text,
-* write: a per-line `%` formatting loop producing the same text.
-
-Usage: python bench/bench_atomlines.py [--quick]   (--quick, or the
-environment variable AK_BENCH_QUICK=1, skips 10**6 atoms.)
-"""
+"""_atomlines cases: one frame of n atoms with a symbol, six float, one integer
+and one boolean column (codes b"sffffffib"), read and written, against a
+plain Python loop, pandas.read_csv (C engine), pyarrow.csv.read_csv (one
+thread and all threads, same tokens joined by single spaces) and a `%`
+formatting loop."""
 
 from __future__ import annotations
-
-import io
-import os
-import sys
-import time
 
 import numpy as np
 
 import _atomlines
 
+from bench.bench_coordtext import agree_floats, columns_of, table_rivals
+from bench.common import Case, same, same_array
+
 COL_TYPES = b"sffffffib"
 SYMBOLS = np.array(["H", "C", "N", "O", "Fe", "Cu"], dtype="<U2")
 LINE_FORMAT = "%-2s" + " %16.8f" * 6 + " %8d" + "  %s\n"
-SIZES = (10**3, 10**5, 10**6)
-QUICK_SIZES = (10**3, 10**5)
+TRUE_WORDS = frozenset(("T", "True", "TRUE", "true"))
 
 
-def make_frame(n: int, seed: int = 0):
+def frame(n: int, seed: int = 0):
     rng = np.random.default_rng(seed)
     symbols = SYMBOLS[rng.integers(0, len(SYMBOLS), n)]
     floats = rng.normal(scale=10.0, size=(n, 6))
@@ -39,93 +28,56 @@ def make_frame(n: int, seed: int = 0):
     return symbols, floats, ints, bools
 
 
-def codepoints(symbols: np.ndarray) -> np.ndarray:
-    return symbols.view(np.uint32).reshape(len(symbols), -1)
+def cases(n: int, floor, before=None) -> list[Case]:
+    symbols, floats, ints, bools = frame(n)
+    codepoints = symbols.view(np.uint32).reshape(n, -1)
+    text = _atomlines.write_atoms_rs(codepoints, 2, floats, ints, bools, COL_TYPES)
+    lines = text.splitlines(keepends=True)
+    symbol_list = symbols.tolist()
 
+    def python_loop():
+        syms, fs, ks, bs = [], [], [], []
+        for line in lines:
+            tokens = line.split()
+            syms.append(tokens[0])
+            fs.append([float(t) for t in tokens[1:7]])
+            ks.append(int(tokens[7]))
+            bs.append(tokens[8] in TRUE_WORDS)
+        return syms, np.array(fs), np.array(ks), np.array(bs, dtype=np.uint8)
 
-def write_ours(symbols, floats, ints, bools) -> str:
-    return _atomlines.write_atoms_rs(codepoints(symbols), 2, floats, ints, bools, COL_TYPES)
+    def agree(name, ours, theirs):
+        if name.startswith(("pandas", "pyarrow")):
+            cols = columns_of(theirs)
+            same(ours["strs"][0], cols[0].tolist(), "symbols")
+            agree_floats(name, ours["floats"], np.column_stack(cols[1:7]), "floats")
+            same_array(ours["ints"][:, 0], cols[7], "ints")
+            same_array(ours["bools"][:, 0], cols[8].astype(np.uint8), "bools")
+        elif name.startswith("floor") or name == "before":
+            for key in ("floats", "ints", "bools"):
+                same_array(ours[key], theirs[key], key)
+            same(ours["strs"], theirs["strs"], "strs")
+        else:
+            same(ours["strs"][0], theirs[0], "symbols")
+            same_array(ours["floats"], theirs[1], "floats")
+            same_array(ours["ints"][:, 0], theirs[2], "ints")
+            same_array(ours["bools"][:, 0], theirs[3], "bools")
 
+    read = Case("read_atom_lines_rs", n, lambda: _atomlines.read_atom_lines_rs(lines, COL_TYPES),
+                floors={"own parser": lambda: floor.atomlines(lines, 0),
+                        "from_chars": lambda: floor.atomlines(lines, 1)},
+                rivals={"python loop": python_loop, **table_rivals(lines)},
+                agree=agree, variant="s, 6 f, i, b")
 
-def write_baseline(symbols, floats, ints, bools) -> str:
-    rows = zip(symbols.tolist(), floats.tolist(), ints[:, 0].tolist(), bools[:, 0].tolist())
-    return "".join([LINE_FORMAT % (s, *f, i, "T" if b else "F") for s, f, i, b in rows])
+    def percent_loop():
+        rows = zip(symbol_list, floats.tolist(), ints[:, 0].tolist(), bools[:, 0].tolist())
+        return "".join([LINE_FORMAT % (s, *f, i, "T" if b else "F") for s, f, i, b in rows])
 
-
-def read_ours(lines):
-    return _atomlines.read_atom_lines_rs(lines, COL_TYPES)
-
-
-TRUE_WORDS = frozenset(("T", "True", "TRUE", "true"))
-
-
-def read_baseline(lines):
-    symbols, floats, ints, bools = [], [], [], []
-    for line in lines:
-        tokens = line.split()
-        symbols.append(tokens[0])
-        floats.append([float(t) for t in tokens[1:7]])
-        ints.append(int(tokens[7]))
-        bools.append(tokens[8] in TRUE_WORDS)
-    return symbols, np.array(floats), np.array(ints), np.array(bools, dtype=np.uint8)
-
-
-def read_pandas(text: str):
-    import pandas as pd
-
-    return pd.read_csv(io.StringIO(text), sep=r"\s+", header=None,
-                       true_values=["T"], false_values=["F"])
-
-
-def best_time(fn, *args, budget: float = 1.0, max_repeat: int = 7) -> float:
-    """Best of a few runs; fewer runs for slow calls."""
-    best = float("inf")
-    spent = 0.0
-    for _ in range(max_repeat):
-        start = time.perf_counter()
-        fn(*args)
-        elapsed = time.perf_counter() - start
-        best = min(best, elapsed)
-        spent += elapsed
-        if spent > budget:
-            break
-    return best
-
-
-def run(sizes=SIZES):
-    """Returns rows (name, n, seconds ours, seconds baseline, ratio)."""
-    try:
-        import pandas  # noqa: F401
-        have_pandas = True
-    except ImportError:
-        have_pandas = False
-    rows = []
-    for n in sizes:
-        frame = make_frame(n)
-        text = write_ours(*frame)
-        if text != write_baseline(*frame):
-            raise AssertionError("write_atoms_rs and the % loop disagree")
-        lines = text.splitlines(keepends=True)
-
-        ours = best_time(write_ours, *frame)
-        base = best_time(write_baseline, *frame)
-        rows.append(("atomlines.write vs % loop", n, ours, base, base / ours))
-
-        ours = best_time(read_ours, lines)
-        base = best_time(read_baseline, lines)
-        rows.append(("atomlines.read vs python loop", n, ours, base, base / ours))
-        if have_pandas:
-            base = best_time(read_pandas, text)
-            rows.append(("atomlines.read vs pandas", n, ours, base, base / ours))
-    return rows
-
-
-def print_table(rows) -> None:
-    print(f"{'benchmark':<32}{'n':>10}{'ours [s]':>12}{'baseline [s]':>14}{'ratio':>9}")
-    for name, n, ours, base, ratio in rows:
-        print(f"{name:<32}{n:>10}{ours:>12.5f}{base:>14.5f}{ratio:>8.1f}x")
-
-
-if __name__ == "__main__":
-    quick = "--quick" in sys.argv[1:] or os.environ.get("AK_BENCH_QUICK") == "1"
-    print_table(run(QUICK_SIZES if quick else SIZES))
+    write = Case("write_atoms_rs", n,
+                 lambda: _atomlines.write_atoms_rs(codepoints, 2, floats, ints, bools, COL_TYPES),
+                 floors={"own formatter": lambda: floor.write_atoms(symbol_list, floats, ints, bools)},
+                 rivals={"python % loop": percent_loop},
+                 agree=lambda name, ours, theirs: same(ours, theirs, "texts"), variant="s, 6 f, i, b")
+    if before is not None:
+        read.rivals["before"] = lambda: before.read_atom_lines_rs(lines, COL_TYPES)
+        write.rivals["before"] = lambda: before.write_atoms_rs(codepoints, 2, floats, ints, bools, COL_TYPES)
+    return [read, write]

@@ -1,50 +1,81 @@
-"""_coordtext against what a user would otherwise run on the same lines/arrays:
-a plain Python loop, numpy.loadtxt/savetxt and pandas.read_csv."""
+"""_coordtext cases: the XYZ, POSCAR (selective dynamics) and XDATCAR readers
+and writers on n atoms, against a plain Python loop, numpy.loadtxt/savetxt,
+pandas.read_csv (C engine) and pyarrow.csv.read_csv (one thread and all
+threads, given the same tokens joined by single spaces)."""
 
 from __future__ import annotations
 
 import io
-import sys
 
 import numpy as np
 
 import _coordtext as ct
 
-try:
-    from bench.common import Row, compare, print_rows
-except ImportError:  # run as a script from bench/
-    from common import Row, compare, print_rows
+from bench.common import Case, same, same_array
 
 ELEMENTS = ["H", "C", "N", "O", "Fe", "Cu", "Si", "Au"]
 
 
-def make_structure(n: int, seed: int = 0) -> tuple[list[str], np.ndarray]:
+def structure(n: int, seed: int = 0) -> tuple[list[str], np.ndarray]:
     rng = np.random.default_rng(seed)
-    symbols = [ELEMENTS[i] for i in rng.integers(0, len(ELEMENTS), n)]
-    return symbols, rng.uniform(-50.0, 50.0, (n, 3))
+    return [ELEMENTS[i] for i in rng.integers(0, len(ELEMENTS), n)], rng.uniform(-50.0, 50.0, (n, 3))
 
 
-def _loadtxt(lines, usecols):
-    return np.loadtxt(lines, usecols=usecols, dtype=np.float64, ndmin=2)
+def fractional(n: int, seed: int) -> np.ndarray:
+    return np.random.default_rng(seed).uniform(0.0, 1.0, (n, 3))
 
 
-def _read_csv(lines, usecols):
+# --- rivals shared by the readers -------------------------------------------
+
+def single_spaced(lines: list[str]) -> bytes:
+    return "".join(" ".join(line.split()) + "\n" for line in lines).encode()
+
+
+def arrow_reader(data: bytes, threads: bool):
+    import pyarrow.csv as pacsv
+
+    read = pacsv.ReadOptions(use_threads=threads, autogenerate_column_names=True)
+    parse = pacsv.ParseOptions(delimiter=" ")
+    convert = pacsv.ConvertOptions(true_values=["T"], false_values=["F"])
+    return lambda: pacsv.read_csv(io.BytesIO(data), read_options=read, parse_options=parse,
+                                  convert_options=convert)
+
+
+def pandas_reader(text: str):
     import pandas as pd
-    return pd.read_csv(io.StringIO("".join(lines)), sep=r"\s+", header=None, engine="c",
-                       usecols=usecols).to_numpy(np.float64)
+
+    return lambda: pd.read_csv(io.StringIO(text), sep=r"\s+", header=None, engine="c",
+                               true_values=["T"], false_values=["F"])
 
 
-def _savetxt(array, fmt):
-    out = io.StringIO()
-    np.savetxt(out, array, fmt=fmt)
-    return out.getvalue()
+def table_rivals(lines: list[str]) -> dict:
+    data = single_spaced(lines)
+    return {
+        "pandas.read_csv(c)": pandas_reader("".join(lines)),
+        "pyarrow.csv 1 thread": arrow_reader(data, False),
+        "pyarrow.csv threads": arrow_reader(data, True),
+    }
 
 
-def bench_xyz(n: int) -> list[Row]:
-    symbols, pos = make_structure(n)
+def columns_of(result) -> list[np.ndarray]:
+    """Columns of a pandas frame or a pyarrow table as NumPy arrays."""
+    if hasattr(result, "to_numpy") and hasattr(result, "iloc"):
+        return [result.iloc[:, j].to_numpy() for j in range(result.shape[1])]
+    return [result.column(j).to_numpy() for j in range(result.num_columns)]
+
+
+def agree_floats(name: str, ours: np.ndarray, theirs: np.ndarray, what: str) -> None:
+    # pandas' default C parser is not correctly rounded: allow it one ulp.
+    same_array(ours, theirs.astype(np.float64), what, ulps=1 if name.startswith("pandas") else 0)
+
+
+# --- cases ------------------------------------------------------------------
+
+def xyz_cases(n: int, floor, before) -> list[Case]:
+    symbols, pos = structure(n)
     lines = ct.format_xyz_block_rs(symbols, pos).splitlines(keepends=True)
 
-    def py_read():
+    def python_loop():
         syms, rows = [], []
         for line in lines:
             f = line.split()
@@ -52,32 +83,47 @@ def bench_xyz(n: int) -> list[Row]:
             rows.append((float(f[1]), float(f[2]), float(f[3])))
         return syms, np.array(rows)
 
-    def py_write():
-        return "".join("%-2s %22.15f %22.15f %22.15f\n" % (s, x, y, z)
-                       for s, (x, y, z) in zip(symbols, pos.tolist()))
+    def agree(name, ours, theirs):
+        if name.startswith(("pandas", "pyarrow")):
+            cols = columns_of(theirs)
+            same(ours[0], cols[0].tolist(), "symbols")
+            agree_floats(name, ours[1], np.column_stack(cols[1:4]), "positions")
+        elif name == "numpy.loadtxt":
+            same_array(ours[1], theirs, "positions")
+        else:
+            same(ours[0], list(theirs[0]), "symbols")
+            same_array(ours[1], theirs[1], "positions")
 
-    sym_pos = np.empty((n, 4), dtype=object)
-    sym_pos[:, 0] = symbols
-    sym_pos[:, 1:] = pos
-    rows = compare("parse_xyz_block_rs", n, lambda: ct.parse_xyz_block_rs(lines), {
-        "python loop split/float": py_read,
-        "numpy.loadtxt": lambda: _loadtxt(lines, (1, 2, 3)),
-        "pandas.read_csv(c)": lambda: _read_csv(lines, [1, 2, 3]),
-    })
-    rows += compare("format_xyz_block_rs", n, lambda: ct.format_xyz_block_rs(symbols, pos), {
-        "python % loop": py_write,
-        "numpy.savetxt": lambda: _savetxt(sym_pos, "%-2s %22.15f %22.15f %22.15f"),
-    })
-    return rows
+    read = Case("parse_xyz_block_rs", n, lambda: ct.parse_xyz_block_rs(lines),
+                floors={"own parser": lambda: floor.xyz(lines, 0), "from_chars": lambda: floor.xyz(lines, 1)},
+                rivals={"python loop": python_loop,
+                        "numpy.loadtxt": lambda: np.loadtxt(lines, usecols=(1, 2, 3), ndmin=2),
+                        **table_rivals(lines)},
+                agree=agree)
+
+    def percent_loop():
+        return "".join("%-2s %22.15f %22.15f %22.15f\n" % (s, x, y, z) for s, (x, y, z) in zip(symbols, pos.tolist()))
+
+    table = np.empty((n, 4), dtype=object)
+    table[:, 0] = symbols
+    table[:, 1:] = pos
+    write = Case("format_xyz_block_rs", n, lambda: ct.format_xyz_block_rs(symbols, pos),
+                 floors={"own formatter": lambda: floor.format_xyz(symbols, pos)},
+                 rivals={"python % loop": percent_loop,
+                         "numpy.savetxt": lambda: savetxt(table, "%-2s %22.15f %22.15f %22.15f")},
+                 agree=lambda name, ours, theirs: same(ours, theirs, "texts"))
+    if before is not None:
+        read.rivals["before"] = lambda: before.parse_xyz_block_rs(lines)
+        write.rivals["before"] = lambda: before.format_xyz_block_rs(symbols, pos)
+    return [read, write]
 
 
-def bench_poscar(n: int) -> list[Row]:
-    _, pos = make_structure(n, seed=1)
-    pos = pos / 100.0 + 0.5
+def poscar_cases(n: int, floor, before) -> list[Case]:
+    pos = fractional(n, 1)
     flags = np.random.default_rng(2).random((n, 3)) < 0.5
     lines = ct.format_poscar_positions_rs(pos, flags).splitlines(keepends=True)
 
-    def py_read():
+    def python_loop():
         coords, mask = [], []
         for line in lines:
             f = line.split()
@@ -85,55 +131,88 @@ def bench_poscar(n: int) -> list[Row]:
             mask.append((f[3] == "F", f[4] == "F", f[5] == "F"))
         return np.array(coords), np.array(mask)
 
-    def py_write():
+    def agree(name, ours, theirs):
+        if name.startswith(("pandas", "pyarrow")):
+            cols = columns_of(theirs)
+            agree_floats(name, ours[0], np.column_stack(cols[:3]), "positions")
+            same_array(ours[1], ~np.column_stack(cols[3:6]).astype(bool), "flags")
+        elif name == "numpy.loadtxt":
+            same_array(ours[0], theirs, "positions")
+        else:
+            same_array(ours[0], theirs[0], "positions")
+            same_array(ours[1], theirs[1], "flags")
+
+    read = Case("parse_poscar_positions_rs", n, lambda: ct.parse_poscar_positions_rs(lines, True),
+                floors={"own parser": lambda: floor.poscar(lines, 0), "from_chars": lambda: floor.poscar(lines, 1)},
+                rivals={"python loop": python_loop,
+                        "numpy.loadtxt": lambda: np.loadtxt(lines, usecols=(0, 1, 2), ndmin=2),
+                        **table_rivals(lines)},
+                agree=agree, variant="selective")
+
+    def percent_loop():
         letters = np.where(flags, "F", "T").tolist()
         return "".join(" %19.16f %19.16f %19.16f   %s   %s   %s\n" % (x, y, z, a, b, c)
                        for (x, y, z), (a, b, c) in zip(pos.tolist(), letters))
 
-    rows = compare("parse_poscar_positions_rs", n,
-                   lambda: ct.parse_poscar_positions_rs(lines, True), {
-                       "python loop split/float": py_read,
-                       "numpy.loadtxt": lambda: _loadtxt(lines, (0, 1, 2)),
-                   })
-    rows += compare("format_poscar_positions_rs", n,
-                    lambda: ct.format_poscar_positions_rs(pos, flags), {
-                        "python % loop": py_write,
-                        "numpy.savetxt": lambda: _savetxt(pos, " %19.16f %19.16f %19.16f"),
-                    })
-    return rows
+    table = np.empty((n, 6), dtype=object)
+    table[:, :3] = pos
+    table[:, 3:] = np.where(flags, "F", "T")
+    write = Case("format_poscar_positions_rs", n, lambda: ct.format_poscar_positions_rs(pos, flags),
+                 floors={"own formatter": lambda: floor.format_poscar(pos, flags)},
+                 rivals={"python % loop": percent_loop,
+                         "numpy.savetxt": lambda: savetxt(table, " %19.16f %19.16f %19.16f   %s   %s   %s")},
+                 agree=lambda name, ours, theirs: same(ours, theirs, "texts"), variant="with flags")
+    if before is not None:
+        read.rivals["before"] = lambda: before.parse_poscar_positions_rs(lines, True)
+        write.rivals["before"] = lambda: before.format_poscar_positions_rs(pos, flags)
+    return [read, write]
 
 
-def bench_xdatcar(n: int) -> list[Row]:
-    _, pos = make_structure(n, seed=3)
-    pos = pos / 100.0 + 0.5
-    text = ct.format_xdatcar_config_rs(pos, 1)
-    lines = text.splitlines(keepends=True)[1:]
+def xdatcar_cases(n: int, floor, before) -> list[Case]:
+    pos = fractional(n, 3)
+    lines = ct.format_xdatcar_config_rs(pos, 1).splitlines(keepends=True)[1:]
 
-    def py_read():
+    def python_loop():
         return np.array([[float(v) for v in line.split()[:3]] for line in lines])
 
-    def py_write():
+    def agree(name, ours, theirs):
+        if name.startswith(("pandas", "pyarrow")):
+            agree_floats(name, ours, np.column_stack(columns_of(theirs)[:3]), "positions")
+        else:
+            same_array(ours, theirs, "positions")
+
+    read = Case("parse_xdatcar_coords_rs", n, lambda: ct.parse_xdatcar_coords_rs(lines),
+                floors={"own parser": lambda: floor.xdatcar(lines, 0), "from_chars": lambda: floor.xdatcar(lines, 1)},
+                rivals={"python loop": python_loop,
+                        "numpy.loadtxt": lambda: np.loadtxt(lines, ndmin=2),
+                        **table_rivals(lines)},
+                agree=agree)
+
+    def percent_loop():
         return "Direct configuration=%6d\n" % 1 + "".join(
             "  %11.8f %11.8f %11.8f\n" % (x, y, z) for x, y, z in pos.tolist())
 
-    rows = compare("parse_xdatcar_coords_rs", n, lambda: ct.parse_xdatcar_coords_rs(lines), {
-        "python loop split/float": py_read,
-        "numpy.loadtxt": lambda: _loadtxt(lines, (0, 1, 2)),
-    })
-    rows += compare("format_xdatcar_config_rs", n, lambda: ct.format_xdatcar_config_rs(pos, 1), {
-        "python % loop": py_write,
-        "numpy.savetxt": lambda: _savetxt(pos, "  %11.8f %11.8f %11.8f"),
-    })
-    return rows
+    def agree_text(name, ours, theirs):
+        # The floor writes the rows only; savetxt gets the header from its argument.
+        same(ours if name != "floor: own formatter" else ours.split("\n", 1)[1], theirs, "texts")
+
+    write = Case("format_xdatcar_config_rs", n, lambda: ct.format_xdatcar_config_rs(pos, 1),
+                 floors={"own formatter": lambda: floor.format_xdatcar(pos)},
+                 rivals={"python % loop": percent_loop,
+                         "numpy.savetxt": lambda: savetxt(pos, "  %11.8f %11.8f %11.8f",
+                                                          header="Direct configuration=%6d" % 1)},
+                 agree=agree_text)
+    if before is not None:
+        read.rivals["before"] = lambda: before.parse_xdatcar_coords_rs(lines)
+        write.rivals["before"] = lambda: before.format_xdatcar_config_rs(pos, 1)
+    return [read, write]
 
 
-def run(sizes: list[int]) -> list[Row]:
-    rows: list[Row] = []
-    for n in sizes:
-        rows += bench_xyz(n) + bench_poscar(n) + bench_xdatcar(n)
-    return rows
+def savetxt(array, fmt: str, header: str = "") -> str:
+    out = io.StringIO()
+    np.savetxt(out, array, fmt=fmt, header=header, comments="")
+    return out.getvalue()
 
 
-if __name__ == "__main__":
-    sizes = [int(a) for a in sys.argv[1:]] or [1_000, 100_000, 1_000_000]
-    print_rows(run(sizes))
+def cases(n: int, floor, before=None) -> list[Case]:
+    return xyz_cases(n, floor, before) + poscar_cases(n, floor, before) + xdatcar_cases(n, floor, before)

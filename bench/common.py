@@ -1,57 +1,153 @@
-"""Shared helpers for the benchmarks: timing and result rows."""
+"""Shared machinery of the benchmarks: cases, interleaved timing, agreement
+checks and the floors.
+
+A case is one exported function at one size: our call, the floor of the same
+work (bench/floor/floor.cpp; the fastest of its variants counts) and the
+rivals a user would otherwise run, all on the same prepared data. Before
+anything is timed, every rival's result is checked against ours; a case whose
+results disagree stops the run. The timings are then taken in rounds that
+interleave all the callables of the case (so a noisy neighbour on the machine
+hits them alike), and the best round of each counts.
+"""
 
 from __future__ import annotations
 
+import gc
+import importlib.util
+import pathlib
+import sys
 import time
-from dataclasses import dataclass
-from typing import Callable
+from dataclasses import dataclass, field
+from typing import Any, Callable
+
+import numpy as np
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+FLOOR_DIR = ROOT / "build" / "bench"
+
+
+def load_floor():
+    """The floor module, built by `make bench` (build/bench/_akfloor.so)."""
+    path = FLOOR_DIR / "_akfloor.so"
+    if not path.exists():
+        raise SystemExit(f"{path} is missing: run `make bench` (it builds the floors first)")
+    spec = importlib.util.spec_from_file_location("_akfloor", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
 
 
 @dataclass
-class Row:
-    """One comparison: our function against one alternative on the same data."""
+class Case:
+    """One function at one size, with everything it is measured against."""
 
-    case: str          # e.g. "parse_xyz_block_rs"
-    n: int             # atoms (or output rows)
-    baseline: str      # what a user would otherwise run
-    ours: float        # seconds per call, best of several
-    theirs: float      # seconds per call, best of several
+    function: str                       # exported name, e.g. "parse_xyz_block_rs"
+    n: int                              # lines or rows per call
+    ours: Callable[[], Any]
+    floors: dict[str, Callable[[], Any]] = field(default_factory=dict)
+    rivals: dict[str, Callable[[], Any]] = field(default_factory=dict)
+    # agree(rival name, our result, its result) raises AssertionError with a
+    # reason when they differ; the floors are checked the same way.
+    agree: Callable[[str, Any, Any], None] | None = None
+    variant: str = ""                   # e.g. "selective", "atom-major"
+    seconds: dict[str, float] = field(default_factory=dict)
 
     @property
-    def ratio(self) -> float:
-        return self.theirs / self.ours if self.ours > 0 else float("inf")
+    def name(self) -> str:
+        return f"{self.function} ({self.variant})" if self.variant else self.function
+
+    @property
+    def floor(self) -> float:
+        return min((self.seconds[f"floor: {k}"] for k in self.floors), default=float("nan"))
+
+    def ratio(self, rival: str) -> float:
+        """How many times faster ours is than the rival."""
+        return self.seconds[rival] / self.seconds["ours"]
 
 
-def best_time(fn: Callable[[], object], budget: float = 1.0, max_repeat: int = 50) -> float:
-    """Best wall time of fn() over repeats that fit in about `budget` seconds (at least 3)."""
-    best = float("inf")
-    spent = 0.0
-    repeat = 0
-    while repeat < 3 or (spent < budget and repeat < max_repeat):
-        start = time.perf_counter()
-        fn()
-        elapsed = time.perf_counter() - start
-        best = min(best, elapsed)
-        spent += elapsed
-        repeat += 1
-    return best
+def check_agreement(case: Case) -> None:
+    if case.agree is None:
+        return
+    ours = case.ours()
+    for name, fn in {**{f"floor: {k}": f for k, f in case.floors.items()}, **case.rivals}.items():
+        try:
+            case.agree(name, ours, fn())
+        except AssertionError as exc:
+            raise AssertionError(f"{case.name} at n={case.n}: {name} disagrees: {exc}") from None
 
 
-def compare(case: str, n: int, ours: Callable[[], object],
-            baselines: dict[str, Callable[[], object]], budget: float = 1.0) -> list[Row]:
-    """Times ours once and every baseline, all on the same prepared data."""
-    t_ours = best_time(ours, budget)
-    return [Row(case, n, name, t_ours, best_time(fn, budget)) for name, fn in baselines.items()]
+def _batch(fn: Callable[[], Any], k: int) -> float:
+    """Seconds per call over k calls; results are dropped after the clock stops."""
+    results = []
+    start = time.perf_counter()
+    for _ in range(k):
+        results.append(fn())
+    elapsed = time.perf_counter() - start
+    del results
+    return elapsed / k
 
 
-def print_rows(rows: list[Row]) -> None:
-    print(f"{'function':34} {'n':>9} {'baseline':30} {'ours':>10} {'baseline':>10} {'ratio':>8}")
-    for r in rows:
-        print(f"{r.case:34} {r.n:>9} {r.baseline:30} {fmt_seconds(r.ours):>10} "
-              f"{fmt_seconds(r.theirs):>10} {r.ratio:>7.1f}x")
+def measure(case: Case, rounds: int = 5, batch_seconds: float = 0.05, slow_seconds: float = 0.5) -> Case:
+    """Best seconds per call of every callable of the case, interleaved.
+
+    Each round runs every callable once as a batch of k calls (k chosen so
+    that a batch takes about batch_seconds); callables slower than
+    slow_seconds a call take part in two rounds only. The garbage collector is
+    off while a batch runs, as in timeit.
+    """
+    callables = {"ours": case.ours, **{f"floor: {k}": f for k, f in case.floors.items()}, **case.rivals}
+    first = {}
+    for name, fn in callables.items():
+        first[name] = _batch(fn, 1)
+    repeat = {name: max(1, int(batch_seconds / max(t, 1e-9))) for name, t in first.items()}
+    best = dict(first)
+    names = list(callables)
+    gc_was_enabled = gc.isenabled()
+    try:
+        for r in range(rounds):
+            order = names[r % len(names):] + names[:r % len(names)]
+            for name in order:
+                if r >= 2 and first[name] > slow_seconds:
+                    continue
+                gc.disable()
+                try:
+                    best[name] = min(best[name], _batch(callables[name], repeat[name]))
+                finally:
+                    if gc_was_enabled:
+                        gc.enable()
+                gc.collect()
+    finally:
+        if gc_was_enabled:
+            gc.enable()
+    case.seconds = best
+    return case
+
+
+# --- agreement helpers ------------------------------------------------------
+
+def same_array(ours, theirs, what: str = "values", ulps: int = 0) -> None:
+    ours = np.asarray(ours)
+    theirs = np.asarray(theirs)
+    if ours.shape != theirs.shape:
+        raise AssertionError(f"{what}: shape {theirs.shape} != {ours.shape}")
+    if ulps == 0:
+        if not np.array_equal(ours, theirs):
+            bad = np.argwhere(ours != theirs)[0]
+            raise AssertionError(f"{what}: differ first at {tuple(bad)}: {theirs[tuple(bad)]!r} != {ours[tuple(bad)]!r}")
+        return
+    spacing = np.spacing(np.abs(ours.astype(np.float64)))
+    if not np.all(np.abs(theirs - ours) <= ulps * spacing):
+        raise AssertionError(f"{what}: more than {ulps} ulp apart")
+
+
+def same(ours, theirs, what: str) -> None:
+    if ours != theirs:
+        raise AssertionError(f"{what} differ")
 
 
 def fmt_seconds(t: float) -> str:
+    if t != t:
+        return "-"
     if t < 1e-6:
         return f"{t * 1e9:.0f} ns"
     if t < 1e-3:
@@ -59,3 +155,24 @@ def fmt_seconds(t: float) -> str:
     if t < 1:
         return f"{t * 1e3:.2f} ms"
     return f"{t:.2f} s"
+
+
+def load_baseline_modules(folder: pathlib.Path) -> dict[str, Any]:
+    """Extension modules of an earlier build (for before/after runs), loaded
+    beside the current ones under their own names."""
+    modules = {}
+    for name in ("_coordtext", "_atomlines", "_cellgeom"):
+        found = sorted(folder.glob(f"{name}.*so"))
+        if not found:
+            continue
+        spec = importlib.util.spec_from_file_location(name, found[0])
+        module = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(module)
+        modules[name] = module
+    return modules
+
+
+def ensure_paths() -> None:
+    for path in (ROOT, ROOT / "tests"):
+        if str(path) not in sys.path:
+            sys.path.insert(0, str(path))

@@ -1,11 +1,16 @@
-"""`make bench`: every benchmark in one table, saved with a plot of the ratios.
+"""`make bench`: every exported function against its floor and its rivals, in
+one run on the same data; prints the tables and writes bench/results/.
 
-Runs bench_coordtext, bench_atomlines and bench_cellgeom, prints one table
-(ratio = baseline time / our time, so above 1 means we are faster) and writes
-bench/results/results.md and bench/results/ratios.png.
+For each case the rivals' results are first checked against ours (the run
+stops on any disagreement); then ours, the floor and the rivals are timed in
+interleaved rounds and the best round of each counts. Ratios: "vs floor" is
+our time over the floor's (1.00 would be the floor itself); every other
+ratio is the rival's time over ours (above 1 means we are faster).
 
-Usage: python bench/run.py [--quick] [--out DIR]
-  --quick   10**3 and 10**5 only (a minute or two instead of several).
+Usage: python bench/run.py [--quick] [--only TEXT] [--baseline DIR] [--out DIR]
+  --quick       sizes 10**3 and 10**5 only
+  --only TEXT   only cases whose name contains TEXT
+  --baseline    also time the modules built earlier and kept in DIR ("before")
 """
 
 from __future__ import annotations
@@ -24,39 +29,118 @@ if str(ROOT) not in sys.path:
 
 import numpy as np  # noqa: E402
 
-from bench import bench_atomlines, bench_cellgeom, bench_coordtext  # noqa: E402
-from bench.common import Row, fmt_seconds, print_rows  # noqa: E402
+from bench import bench_atomlines, bench_cellgeom, bench_coordtext, memory  # noqa: E402
+from bench.common import Case, check_agreement, fmt_seconds, load_baseline_modules, load_floor, measure  # noqa: E402
 
 TEXT_SIZES = [10**3, 10**5, 10**6]
 SUPERCELL_SIZES = [10**3, 10**4, 10**5, 10**6, 10**7]
 QUICK_SIZES = [10**3, 10**5]
+RIVAL_ORDER = ["python loop", "python % loop", "python transcription", "numpy.loadtxt", "numpy.savetxt",
+               "numpy broadcast", "pandas.read_csv(c)", "pyarrow.csv 1 thread", "pyarrow.csv threads", "before"]
 
-# bench_atomlines names its rows "<what> vs <baseline>".
-ATOMLINES_FUNCTIONS = {"atomlines.write": "write_atoms_rs", "atomlines.read": "read_atom_lines_rs"}
+# What the functions must reach (function, variant, n, rival or "floor", bound).
+# A rival bound is the least speed-up over it; the floor bound is the most our
+# time may be over the floor's; minkowski's bound is its time a call.
+TARGETS = [
+    ("parse_xyz_block_rs", "", 10**5, "python loop", 16), ("parse_xyz_block_rs", "", 10**5, "pyarrow.csv 1 thread", 2),
+    ("parse_xyz_block_rs", "", 10**5, "floor", 1.15),
+    ("parse_poscar_positions_rs", "selective", 10**5, "python loop", 20),
+    ("parse_poscar_positions_rs", "selective", 10**5, "pyarrow.csv 1 thread", 2.5),
+    ("parse_poscar_positions_rs", "selective", 10**5, "floor", 1.15),
+    ("parse_xdatcar_coords_rs", "", 10**5, "python loop", 20), ("parse_xdatcar_coords_rs", "", 10**5, "numpy.loadtxt", 4),
+    ("parse_xdatcar_coords_rs", "", 10**5, "pyarrow.csv 1 thread", 2), ("parse_xdatcar_coords_rs", "", 10**5, "floor", 1.15),
+    ("read_atom_lines_rs", "s, 6 f, i, b", 10**5, "python loop", 15),
+    ("read_atom_lines_rs", "s, 6 f, i, b", 10**5, "pyarrow.csv 1 thread", 3),
+    ("read_atom_lines_rs", "s, 6 f, i, b", 10**5, "floor", 1.15),
+    *[(f, v, 10**5, "python % loop", 30) for f, v in (("format_xyz_block_rs", ""), ("format_poscar_positions_rs", "with flags"),
+                                                     ("format_xdatcar_config_rs", ""), ("write_atoms_rs", "s, 6 f, i, b"))],
+    *[(f, v, 10**6, "python % loop", 25) for f, v in (("format_xyz_block_rs", ""), ("format_poscar_positions_rs", "with flags"),
+                                                     ("format_xdatcar_config_rs", ""), ("write_atoms_rs", "s, 6 f, i, b"))],
+    *[(f, v, n, "floor", 1.15) for n in (10**5, 10**6)
+      for f, v in (("format_xyz_block_rs", ""), ("format_poscar_positions_rs", "with flags"),
+                   ("format_xdatcar_config_rs", ""), ("write_atoms_rs", "s, 6 f, i, b"))],
+    *[("make_supercell_positions_rs", v, n, "numpy broadcast", 1.5) for v in ("cell-major", "atom-major")
+      for n in SUPERCELL_SIZES],
+    *[("make_supercell_positions_rs", v, n, "floor", 1.1) for v in ("cell-major", "atom-major") for n in SUPERCELL_SIZES],
+    ("minkowski_reduce_rs", "ordinary cell", 1, "ns a call", 350),
+]
+READERS = [("parse_xyz_block_rs", ""), ("parse_poscar_positions_rs", "selective"), ("parse_xdatcar_coords_rs", ""),
+           ("read_atom_lines_rs", "s, 6 f, i, b")]
 
 
-def atomlines_rows(sizes: list[int]) -> list[Row]:
-    rows = []
-    for name, n, ours, base, _ratio in bench_atomlines.run(sizes):
-        what, _, baseline = name.partition(" vs ")
-        baseline = {"% loop": "python % loop", "python loop": "python loop split/convert",
-                    "pandas": "pandas.read_csv(c)"}.get(baseline, baseline)
-        rows.append(Row(ATOMLINES_FUNCTIONS.get(what, what), n, baseline, ours, base))
-    return rows
+def build_cases(text_sizes, cell_sizes, floor, before) -> list[Case]:
+    cases: list[Case] = bench_cellgeom.minkowski_cases(before.get("_cellgeom"))
+    for n in text_sizes:
+        cases += bench_coordtext.cases(n, floor, before.get("_coordtext"))
+        cases += bench_atomlines.cases(n, floor, before.get("_atomlines"))
+    for n in cell_sizes:
+        cases += bench_cellgeom.supercell_cases(n, floor, before.get("_cellgeom"))
+    return cases
 
 
-def run_all(quick: bool) -> list[Row]:
-    text_sizes = QUICK_SIZES if quick else TEXT_SIZES
-    cell_sizes = QUICK_SIZES if quick else SUPERCELL_SIZES
-    rows: list[Row] = []
-    for label, fn, sizes in (("coordtext", bench_coordtext.run, text_sizes),
-                             ("atomlines", atomlines_rows, text_sizes),
-                             ("cellgeom", bench_cellgeom.run, cell_sizes)):
-        start = time.perf_counter()
-        print(f"[{label}] sizes {', '.join(f'{n:,}' for n in sizes)} ...", flush=True)
-        rows += fn(sizes)
-        print(f"[{label}] done in {time.perf_counter() - start:.0f} s", flush=True)
-    return rows
+def rival_columns(cases: list[Case]) -> list[str]:
+    present = {r for c in cases for r in c.rivals}
+    return [r for r in RIVAL_ORDER if r in present] + sorted(present - set(RIVAL_ORDER))
+
+
+def table(cases: list[Case]) -> list[str]:
+    rivals = rival_columns(cases)
+    head = ["function", "n", "ours", "per line", "vs floor", *rivals]
+    lines = ["| " + " | ".join(head) + " |", "|" + "|".join(["---"] + ["---:"] * (len(head) - 1)) + "|"]
+    for c in cases:
+        ours = c.seconds["ours"]
+        cells = [f"`{c.function}`" + (f" ({c.variant})" if c.variant else ""), f"{c.n:,}", fmt_seconds(ours),
+                 f"{ours / c.n * 1e9:.1f} ns" if c.n > 1 else "",
+                 f"{ours / c.floor:.2f}" if c.floors else ""]
+        cells += [f"{c.ratio(r):.1f}x" if r in c.rivals else "" for r in rivals]
+        lines.append("| " + " | ".join(cells) + " |")
+    return lines
+
+
+def find(cases, function, variant, n):
+    for c in cases:
+        if c.function == function and c.variant == variant and c.n == n:
+            return c
+    return None
+
+
+def target_lines(cases: list[Case]) -> list[str]:
+    out = ["| function | n | measure | bound | measured | met |", "|---|---:|---|---:|---:|:---:|"]
+    for function, variant, n, what, bound in TARGETS:
+        if function == "make_supercell_positions_rs":
+            c = next((c for c in cases if c.function == function and c.variant == variant
+                      and abs(c.n - n) <= n // 10), None)
+        else:
+            c = find(cases, function, variant, n)
+        if c is None:
+            continue
+        if what == "floor":
+            value, ok, shown = c.seconds["ours"] / c.floor, None, "x floor"
+            ok = value <= bound
+        elif what == "ns a call":
+            value = c.seconds["ours"] * 1e9
+            ok, shown = value <= bound, "ns"
+        elif what in c.rivals:
+            value = c.ratio(what)
+            ok, shown = value >= bound, f"x vs {what}"
+        else:
+            continue
+        name = f"`{function}`" + (f" ({variant})" if variant else "")
+        sign = "<=" if what in ("floor", "ns a call") else ">="
+        out.append(f"| {name} | {c.n:,} | {shown} | {sign} {bound:g} | {value:.2f} | {'yes' if ok else 'NO'} |")
+    return out
+
+
+def flatness_lines(cases: list[Case], sizes) -> list[str]:
+    if min(sizes) > 10**3 or max(sizes) < 10**6:
+        return []
+    out = ["| reader | ns/line at 10^3 | ns/line at 10^6 | ratio |", "|---|---:|---:|---:|"]
+    for function, variant in READERS:
+        small, large = find(cases, function, variant, 10**3), find(cases, function, variant, 10**6)
+        if small and large:
+            a, b = small.seconds["ours"] / small.n * 1e9, large.seconds["ours"] / large.n * 1e9
+            out.append(f"| `{function}` | {a:.1f} | {b:.1f} | {b / a:.2f} |")
+    return out
 
 
 def machine() -> str:
@@ -68,83 +152,50 @@ def machine() -> str:
                 break
     except OSError:
         pass
-    return (f"Python {platform.python_version()}, NumPy {np.__version__}, {cpu}, "
-            f"{os.cpu_count()} logical CPUs, {datetime.date.today().isoformat()}")
-
-
-def write_markdown(rows: list[Row], path: pathlib.Path, quick: bool) -> None:
-    lines = [
-        "| function | n | baseline | ours | baseline | speed-up |",
-        "|---|---:|---|---:|---:|---:|",
-    ]
-    for r in rows:
-        lines.append(f"| `{r.case}` | {r.n:,} | {r.baseline} | {fmt_seconds(r.ours)} | "
-                     f"{fmt_seconds(r.theirs)} | {r.ratio:.1f}x |")
-    note = " (--quick)" if quick else ""
-    lines += ["", f"Best of several runs per cell; n is atoms (lines) for the text "
-              f"functions and output rows for the supercell. {machine()}{note}.", ""]
-    path.write_text("\n".join(lines))
-
-
-def plot(rows: list[Row], path: pathlib.Path) -> None:
-    import matplotlib
-
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-    import matplotlib.ticker
-
-    groups: dict[tuple[str, str], dict[int, float]] = {}
-    for r in rows:
-        groups.setdefault((r.case, r.baseline), {})[r.n] = r.ratio
-    sizes = sorted({r.n for r in rows if r.n > 1})
-    colors = dict(zip(sizes, plt.cm.viridis(np.linspace(0.1, 0.85, len(sizes)))))
-
-    # One band per (function, baseline), top to bottom in table order; the
-    # band is shared by that pair's sizes, smallest n on top.
-    fig, ax = plt.subplots(figsize=(10, 0.5 * len(groups) + 1.6))
-    labels = []
-    for g, ((case, baseline), by_n) in enumerate(groups.items()):
-        y0 = len(groups) - 1 - g
-        labels.append((y0, f"{case}\nvs {baseline}"))
-        height = 0.8 / len(by_n)
-        for k, (n, ratio) in enumerate(sorted(by_n.items())):
-            ax.barh(y0 + 0.4 - height * (k + 0.5), ratio, height=height,
-                    color=colors.get(n, "tab:gray"), edgecolor="none")
-    ax.set_xscale("log")
-    ax.xaxis.set_major_formatter(matplotlib.ticker.FuncFormatter(lambda x, _: f"{x:g}x"))
-    ax.axvline(1.0, color="black", linewidth=0.8)
-    ax.set_yticks([y for y, _ in labels], [label for _, label in labels], fontsize=7)
-    ax.set_ylim(-0.6, len(groups) - 0.4)
-    ax.set_xlabel("speed-up: baseline time / our time (log scale; > 1 means faster)")
-    ax.grid(axis="x", which="both", alpha=0.3)
-    handles = [plt.Rectangle((0, 0), 1, 1, color=colors[n]) for n in sizes]
-    handles.append(plt.Rectangle((0, 0), 1, 1, color="tab:gray"))
-    ax.legend(handles, [f"n = {n:,}" for n in sizes] + ["per call"], loc="lower right",
-              fontsize=8)
-    ax.set_title("atomkernels against the alternatives, same data, same run")
-    fig.tight_layout()
-    fig.savefig(path, dpi=110)
-    plt.close(fig)
+    import importlib.metadata as md
+    versions = []
+    for dist in ("pandas", "pyarrow"):
+        try:
+            versions.append(f"{dist} {md.version(dist)}")
+        except md.PackageNotFoundError:
+            pass
+    return (f"Python {platform.python_version()}, NumPy {np.__version__}, {', '.join(versions)}; {cpu}, "
+            f"{os.cpu_count()} logical CPUs; {datetime.date.today().isoformat()}")
 
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="sizes 10**3 and 10**5 only")
-    parser.add_argument("--out", type=pathlib.Path, default=ROOT / "bench" / "results",
-                        help="folder for results.md and ratios.png")
+    parser.add_argument("--only", default="", help="only cases whose name contains this text")
+    parser.add_argument("--baseline", type=pathlib.Path, help="folder holding modules of an earlier build")
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--out", type=pathlib.Path, default=ROOT / "bench" / "results")
     args = parser.parse_args(argv)
 
-    rows = run_all(args.quick)
-    print()
-    print_rows(rows)
+    text_sizes = QUICK_SIZES if args.quick else TEXT_SIZES
+    cell_sizes = QUICK_SIZES if args.quick else SUPERCELL_SIZES
+    before = load_baseline_modules(args.baseline) if args.baseline else {}
+    cases = [c for c in build_cases(text_sizes, cell_sizes, load_floor(), before) if args.only in c.name]
+    start = time.perf_counter()
+    for c in cases:
+        check_agreement(c)
+        measure(c, rounds=args.rounds)
+        print(f"  {c.name:48} n={c.n:>10,}  {fmt_seconds(c.seconds['ours']):>10}"
+              + (f"  {c.seconds['ours'] / c.floor:5.2f}x floor" if c.floors else ""), flush=True)
+    print(f"timed {len(cases)} cases in {time.perf_counter() - start:.0f} s\n")
+
+    report = ["## Speed", "", *table(cases), "", "## Targets", "", *target_lines(cases), ""]
+    flat = flatness_lines(cases, text_sizes)
+    if flat:
+        report += ["## Cost per line from 10^3 to 10^6 lines", "", *flat, ""]
+    if not args.only and not args.quick:
+        report += ["## Peak memory of the readers at 10^6 lines", "", *memory.report(10**6), ""]
+    report += [f"Best of {args.rounds} interleaved rounds. {machine()}.", ""]
+    text = "\n".join(report)
+    print(text)
     args.out.mkdir(parents=True, exist_ok=True)
-    write_markdown(rows, args.out / "results.md", args.quick)
-    try:
-        plot(rows, args.out / "ratios.png")
-    except ImportError:
-        print("matplotlib is not installed: no plot (pip install -e '.[bench]')")
-    print(f"\nwrote {args.out / 'results.md'}" + (f" and {args.out / 'ratios.png'}"
-                                                  if (args.out / 'ratios.png').exists() else ""))
+    (args.out / "results.md").write_text(text)
+    print(f"wrote {args.out / 'results.md'}")
     return 0
 
 
