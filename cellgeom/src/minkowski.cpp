@@ -86,23 +86,28 @@ inline void lattice_vector(const double (&b)[3][3], const i64 (&h)[3], double (&
 // all-zero state, so only the written slots are stored and compared. Nothing is
 // zeroed up front: a fresh ring costs two counters.
 //
+// The first `Inline` states live in the ring object itself; only a run that
+// goes on longer moves them to a heap block of all `Slots` entries, so the
+// short runs of ordinary cells never allocate.
+//
 // The lookup is a linear scan, first over a 32-bit tag per slot (branch-free,
 // so it vectorises) and only on a tag match over the full states; a long run
 // of passes then costs a fraction of a microsecond per lookup.
-template <std::size_t Width, std::size_t Slots>
+template <std::size_t Width, std::size_t Slots, std::size_t Inline = Slots>
 class StateRing {
+  static_assert(Inline >= 1 && Inline <= Slots);
+
  public:
-  // Forgets every state: the ring is as new.
-  void clear() noexcept {
-    written_ = 0;
-    next_ = 0;
-  }
+  StateRing() = default;
+  StateRing(const StateRing&) = delete;
+  StateRing& operator=(const StateRing&) = delete;
 
   // Reports whether `state` is among the remembered states (unwritten slots
   // included), then records it in the next slot, overwriting the oldest.
-  bool seen_then_store(const i64 (&state)[Width]) noexcept {
+  bool seen_then_store(const i64 (&state)[Width]) {
     const std::uint32_t tag = tag_of(state);
     const bool seen = contains(state, tag);
+    if (next_ == Inline && Inline < Slots && heap_ == nullptr) move_to_heap();
     std::memcpy(entries_[next_], state, sizeof state);
     tags_[next_] = tag;
     next_ = next_ + 1 == Slots ? 0 : next_ + 1;
@@ -111,6 +116,19 @@ class StateRing {
   }
 
  private:
+  struct Block {
+    i64 entries[Slots][Width];
+    std::uint32_t tags[Slots];
+  };
+
+  void move_to_heap() {
+    heap_.reset(new Block);  // uninitialised: only slots below written_ are read
+    std::memcpy(heap_->entries, inline_entries_, sizeof inline_entries_);
+    std::memcpy(heap_->tags, inline_tags_, sizeof inline_tags_);
+    entries_ = heap_->entries;
+    tags_ = heap_->tags;
+  }
+
   bool contains(const i64 (&state)[Width], std::uint32_t tag) const noexcept {
     if (written_ < Slots && all_zero(state)) return true;
     if (!any_tag(tag)) return false;
@@ -152,14 +170,18 @@ class StateRing {
   }
 
   // Left uninitialised on purpose: only slots below written_ are read.
-  i64 entries_[Slots][Width];
-  std::uint32_t tags_[Slots];
+  i64 inline_entries_[Inline][Width];
+  std::uint32_t inline_tags_[Inline];
+  i64 (*entries_)[Width] = inline_entries_;
+  std::uint32_t* tags_ = inline_tags_;
+  std::unique_ptr<Block> heap_;
   std::size_t written_ = 0;
   std::size_t next_ = 0;
 };
 
 using PairHistory = StateRing<6, 60>;
-using OperatorHistory = StateRing<9, 3960>;
+// Ordinary cells converge in a few passes: their history stays in the object.
+using OperatorHistory = StateRing<9, 3960, 16>;
 
 // Gauss (Lagrange) reduction of the pair of operator rows (h0, h1). The working
 // pair (p, q) starts as (h0, h1); each step replaces it by (q - x p, p) with
@@ -214,10 +236,12 @@ struct Candidate {
   i64 c1;
 };
 
-// Builds the nine candidates in their fixed order and sorts them by squared
-// length, stably (equal keys keep that order). Panics on a NaN key, which is
-// what a zero first row, parallel first rows or non-finite input produce.
-void sorted_candidates(const double (&a)[2], const double (&b)[2], Candidate (&out)[9]) {
+// Builds the nine candidates in their fixed order and keeps the first seven of
+// them sorted by squared length, stably (equal keys keep that order). Panics
+// on a NaN key, which is what a zero first row, parallel first rows or
+// non-finite input produce.
+void sorted_candidates(const double (&a)[2], const double (&b)[2], Candidate (&out)[7]) {
+  Candidate table[9];
   int k = 0;
   for (int c0 = -1; c0 <= 1; ++c0) {
     for (int c1 = -1; c1 <= 1; ++c1) {
@@ -227,19 +251,39 @@ void sorted_candidates(const double (&a)[2], const double (&b)[2], Candidate (&o
       // poisons every entry.
       const double x = f0 * a[0] + f1 * b[0];
       const double y = f0 * a[1] + f1 * b[1];
-      out[k++] = Candidate{x, y, x * x + y * y, c0, c1};
+      table[k++] = Candidate{x, y, x * x + y * y, c0, c1};
     }
   }
-  // Every entry of the insertion sort takes part in a comparison, so any NaN
-  // key would make the ordering undefined: refuse it up front.
-  for (const Candidate& c : out) {
-    if (std::isnan(c.key)) panic(kNanKeyMessage);
+  // Entry 8 - i is entry i with both coefficients negated: its x and y are
+  // those of entry i negated (up to the sign of a zero), so its key, made of
+  // squares, is the same bits. Only the keys of entries 0..4 are distinct.
+  double key[5];
+  for (int i = 0; i < 5; ++i) {
+    key[i] = table[i].key;
+    // Every entry of the sort takes part in a comparison, so any NaN key
+    // would make the ordering undefined: refuse it up front.
+    if (std::isnan(key[i])) panic(kNanKeyMessage);
   }
-  for (int i = 1; i < 9; ++i) {
-    const Candidate moving = out[i];
-    int j = i;
-    for (; j > 0 && moving.key < out[j - 1].key; --j) out[j] = out[j - 1];
-    out[j] = moving;
+  // Where a stable sort by key puts each entry: the entries with a smaller
+  // key, plus those with the same key earlier in the table. Counted without
+  // branches; entries 0..3 each stand for themselves and their mirror.
+  for (int i = 0; i < 5; ++i) {
+    int smaller = 0, same_before = 0, same_reps = 0, same_after = 0;
+    for (int j = 0; j < 4; ++j) {
+      smaller += 2 * (key[j] < key[i]);
+      same_reps += key[j] == key[i];
+      same_before += (j < i) & (key[j] == key[i]);
+      same_after += (j > i) & (key[j] == key[i]);
+    }
+    smaller += key[4] < key[i];
+    const int place = smaller + same_before;  // for i = 4: all reps come first
+    if (place < 7) out[place] = table[i];
+    if (i < 4) {
+      // The mirror 8 - i comes after every rep and the centre of equal key,
+      // and after the mirrors 8 - j of j > i.
+      const int mirror = smaller + same_reps + (key[4] == key[i]) + same_after;
+      if (mirror < 7) out[mirror] = table[8 - i];
+    }
   }
 }
 
@@ -252,7 +296,7 @@ struct Coefficients {
 // stepping towards the nearest of the seven shortest candidates (r[0] is the
 // zero vector for a sound basis). Stops when staying put is best, when the
 // distance stops decreasing, or when the update budget is spent.
-Coefficients closest_vector(const Candidate (&r)[9], const double (&a)[2], const double (&b)[2],
+Coefficients closest_vector(const Candidate (&r)[7], const double (&a)[2], const double (&b)[2],
                             const double (&t0)[2]) noexcept {
   i64 k0 = 0;
   i64 k1 = 0;
@@ -304,12 +348,7 @@ Result<ReducedCell> minkowski_reduce(const StridedView<double>& cell) {
   i64 h[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   double lengths[3] = {norm(b[0]), norm(b[1]), norm(b[2])};
   double r[3][3];
-  // The operator ring is ~300 KB: too large for the stack of a thread with a
-  // small stack, too costly to allocate per call. Each thread keeps one on the
-  // heap and starts it afresh here (a call never re-enters itself).
-  thread_local const std::unique_ptr<OperatorHistory> ring = std::make_unique<OperatorHistory>();
-  OperatorHistory& history = *ring;
-  history.clear();
+  OperatorHistory history;
 
   for (int pass = 0;;) {
     // Stable ascending order of the three lengths; strict comparisons keep
@@ -350,7 +389,7 @@ Result<ReducedCell> minkowski_reduce(const StridedView<double>& cell) {
     const double b2[2] = {g, dot(r[1], e2)};
     const double t0[2] = {dot(r[2], e1), dot(r[2], e2)};
 
-    Candidate candidates[9];
+    Candidate candidates[7];
     sorted_candidates(a2, b2, candidates);
     const Coefficients k = closest_vector(candidates, a2, b2, t0);
 

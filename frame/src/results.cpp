@@ -167,10 +167,10 @@ PyRef adopt_array(void* buffer, std::size_t rows, std::size_t cols, ElementType 
   require_numpy();
   PyArray_Descr* descr = PyArray_DescrFromType(numpy_type(type));  // stolen below
   if (descr == nullptr) throw PythonError{};
-  const auto item = static_cast<npy_intp>(PyDataType_ELSIZE(descr));
   npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(cols)};
-  npy_intp strides[2] = {static_cast<npy_intp>(cols) * item, item};
-  PyRef array = PyRef::steal(check(PyArray_NewFromDescr(&PyArray_Type, descr, 2, dims, strides, buffer,
+  // No strides: NumPy lays out C order itself, and knows the flags without
+  // working them out from given strides.
+  PyRef array = PyRef::steal(check(PyArray_NewFromDescr(&PyArray_Type, descr, 2, dims, nullptr, buffer,
                                                         NPY_ARRAY_WRITEABLE, nullptr)));
   if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), owner.release()) < 0) {
     throw PythonError{};
