@@ -46,8 +46,9 @@ clean:
 # is off: CPython keeps interned objects and caches to exit, which would bury
 # any real report (tests/test_leaks.py measures leaks instead). Allocation
 # failures return null so that huge requests become MemoryError as usual. The
-# quarantine of freed blocks is kept small because the leak tests watch the
-# resident size, which a large quarantine grows by hundreds of megabytes.
+# quarantine of freed blocks is kept small because the memory tests watch the
+# peak resident size of their children, which a large quarantine grows by
+# hundreds of megabytes.
 SAN_DIR := build/sanitize
 SAN_ENV := PYTHONPATH=$(CURDIR)/$(SAN_DIR)/coordtext:$(CURDIR)/$(SAN_DIR)/atomlines:$(CURDIR)/$(SAN_DIR)/cellgeom \
 	MESONPY_EDITABLE_SKIP=$(CURDIR)/build/editable \
@@ -67,7 +68,8 @@ test-sanitize: $(STAMP)
 # with clang. `make fuzz` runs each for FUZZ_SECONDS; `make fuzz-ci` runs
 # them all in about 30 seconds (after a first build of about a minute).
 # Without clang, root installs it with apt-get; anyone else gets a message and
-# the targets do nothing.
+# the targets do nothing, except fuzz-ci under CI=true, which then fails: a CI
+# run must not pass without fuzzing.
 FUZZ_SECONDS ?= 60
 FUZZ_CXX ?= clang++
 FUZZ_DIR := build/fuzz
@@ -107,7 +109,8 @@ fuzz:
 fuzz-ci:
 	@if fuzz/ensure_clang.sh $(FUZZ_CXX); then \
 		$(MAKE) --no-print-directory $(addprefix $(FUZZ_DIR)/,$(FUZZ_HARNESSES)) && \
-		fuzz/run.sh $(FUZZ_DIR) 3 $(FUZZ_HARNESSES); fi
+		fuzz/run.sh $(FUZZ_DIR) 3 $(FUZZ_HARNESSES); \
+	elif [ "$$CI" = true ]; then echo "fuzz-ci: no usable $(FUZZ_CXX), and CI=true: failing"; exit 1; fi
 
 # --- Packaging -------------------------------------------------------------
 # An sdist (from the committed files) and a wheel in dist/.

@@ -1,12 +1,14 @@
-"""Reference and memory hygiene of `_atomlines` and `_cellgeom`, and of the
-call boundary's failure paths shared by all three modules: every exported
-function is called many times, on success and on each way it can fail, and
-the reference counts of the arguments, the traced allocations and the
-resident size must stay flat. (`_coordtext`'s own success and failure paths
-are covered in test_frame.py.)"""
+"""Reference and memory hygiene of all three modules: every exported function
+is called many times, on success and on each way it can fail, and the
+reference counts of the arguments, the memory traced by tracemalloc and the
+bytes held by the C allocator must come back to the same values. Result
+buffers are reported to tracemalloc in a domain of their own while they live,
+so a buffer that is never freed shows in traced memory."""
 
+import ctypes
 import gc
 import sys
+import tracemalloc
 
 import numpy as np
 import pytest
@@ -15,12 +17,103 @@ from numpy.lib.stride_tricks import as_strided
 import _atomlines
 import _cellgeom
 import _coordtext
-from leakcheck import assert_no_leaks, rss_bytes, run_calls
 
 A, C, X = _atomlines, _cellgeom, _coordtext
 # Each module creates its own PanicException class.
-APanic, CPanic = A.PanicException, C.PanicException
+APanic, CPanic, XPanic = A.PanicException, C.PanicException, X.PanicException
+TRACE_DOMAIN = 0x616B  # the tracemalloc domain of result buffers (frame/src/results.hpp)
 N = 2000
+
+
+# --- measuring ------------------------------------------------------------------
+
+def _allocator_counter():
+    """A function returning the bytes the C allocator has handed out and not
+    got back (AddressSanitizer's count when it is preloaded, glibc's otherwise),
+    or None where neither is available. Exact in a single thread: it sees
+    native work buffers that never reach a result, which tracemalloc cannot."""
+    process = ctypes.CDLL(None)
+    if hasattr(process, "__sanitizer_get_current_allocated_bytes"):
+        count = process.__sanitizer_get_current_allocated_bytes
+        count.restype = ctypes.c_size_t
+        return count
+    if hasattr(process, "mallinfo2"):
+        class Mallinfo2(ctypes.Structure):
+            _fields_ = [(name, ctypes.c_size_t) for name in
+                        "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split()]
+        process.mallinfo2.restype = Mallinfo2
+
+        def count():
+            info = process.mallinfo2()
+            return info.uordblks + info.hblkhd  # in use from the heap + in mmapped blocks
+        return count
+    return None
+
+
+allocated_bytes = _allocator_counter()
+
+
+def traced_bytes(domain=None):
+    """Traced bytes now, all domains or one."""
+    if domain is None:
+        return tracemalloc.get_traced_memory()[0]
+    snapshot = tracemalloc.take_snapshot()
+    return sum(trace.size for trace in snapshot.traces if trace.domain == domain)
+
+
+def run_calls(calls, rounds):
+    """Runs every call `rounds` times; a call that should fail must fail so."""
+    for _ in range(rounds):
+        for fn, args, kwargs, exc in calls:
+            if exc is None:
+                fn(*args, **kwargs)
+                continue
+            try:
+                fn(*args, **kwargs)
+            except exc:
+                pass
+            else:
+                raise AssertionError(f"{fn.__name__}{args!r:.80} did not raise {exc.__name__}")
+
+
+def growth(measure, calls, rounds, trials=3):
+    """How much `measure` grows over `rounds` rounds: the least of a few
+    trials, since a cache filled once grows it once, while a leak grows it in
+    every trial."""
+    least = None
+    for _ in range(trials):
+        gc.collect()
+        before = measure()
+        run_calls(calls, rounds)
+        gc.collect()
+        grown = measure() - before
+        least = grown if least is None else min(least, grown)
+        if least <= 0:
+            break
+    return least
+
+
+def assert_no_leaks(calls, watched, rounds=20):
+    """After a warm-up, `rounds` more rounds must leave the reference counts
+    of `watched` unchanged and neither traced nor allocator memory grown by
+    `rounds` * 16 bytes: one leaked object or buffer per round in any one call
+    is more than that."""
+    run_calls(calls, 5)  # caches, interned strings, free lists, NumPy on first use
+    gc.collect()
+    counts = [sys.getrefcount(o) for o in watched]
+    limit = 16 * rounds
+    # Measured apart from tracemalloc, whose own tables come from the allocator.
+    if allocated_bytes is not None:
+        native = growth(allocated_bytes, calls, rounds)
+        assert native < limit, f"the C allocator holds {native} more bytes"
+    tracemalloc.start()
+    try:
+        run_calls(calls, 2)
+        traced = growth(traced_bytes, calls, rounds)
+    finally:
+        tracemalloc.stop()
+    assert traced < limit, f"{traced} more bytes traced"
+    assert [sys.getrefcount(o) for o in watched] == counts
 
 
 def _broadcast(rows, cols, dtype=np.float64):
@@ -28,7 +121,22 @@ def _broadcast(rows, cols, dtype=np.float64):
     return as_strided(base, shape=(rows, cols), strides=(0, base.itemsize))
 
 
-# Arguments shared by the calls below; all are watched for reference leaks.
+# --- the calls --------------------------------------------------------------------
+
+# Arguments of the calls below.
+xyz_good = [f"Fe {i}.5 -{i} 1e-3 tail" for i in range(N)]
+xyz_bad_last = xyz_good[:-1] + ["Fe 1 2 x"]
+xyz_bad_item = xyz_good[:-1] + [b"Fe 1 2 3"]
+xyz_surrogate = xyz_good[:-1] + ["Fe\udc80 1 2 3"]
+coords = [f"{i}.5 -{i} 1e-3" for i in range(N)]
+flagged = [c + " F T F" for c in coords[:50]]
+pos = np.random.default_rng(0).normal(size=(500, 4)) * 100
+syms = ["Fe"] * 500
+pos_flags = pos > 0
+pos32 = pos.astype(np.float32)
+pos_narrow = pos[:, :2].copy()
+index = 10**8
+
 good_lines = [f"Fe{i % 7} {i}.5 -{i} T 1e-3 tail" for i in range(N)]
 codes = b"sfibf"
 bad_last = good_lines[:-1] + ["Fe 1.0 2 T x"]          # float column, last row
@@ -52,12 +160,32 @@ huge_lattice = _broadcast(2**40, 3)
 col_list = [115, 102, 105, 98, 102]
 big_width = 2**40
 
-WATCHED = [good_lines, codes, bad_last, bad_int, bad_bool, short_last, bytes_item, surrogate, sym, floats, ints,
-           bools, narrow, cell, zero_row, nan_cell, prim, lattice, huge_prim, huge_lattice, col_list, big_width,
-           good_lines[-1], bad_last[-1], bytes_item[-1], surrogate[-1]]
-
 # (function, args, kwargs, expected exception or None)
 CALLS = [
+    # _coordtext readers: success, a bad last line, argument errors
+    (X.parse_xyz_block_rs, (xyz_good,), {}, None),
+    (X.parse_xyz_block_rs, (xyz_bad_last,), {}, ValueError),
+    (X.parse_xyz_block_rs, (xyz_bad_item,), {}, TypeError),
+    (X.parse_xyz_block_rs, (xyz_surrogate,), {}, UnicodeEncodeError),
+    (X.parse_xdatcar_coords_rs, (coords,), {}, None),
+    (X.parse_xdatcar_coords_rs, (coords[:-1] + ["1 2"],), {}, ValueError),
+    (X.parse_poscar_positions_rs, (flagged, True), {}, None),
+    (X.parse_poscar_positions_rs, (coords[:50] + ["1 2 3 X"], True), {}, ValueError),
+    (X.parse_poscar_positions_rs, (coords, 1), {}, TypeError),
+    # _coordtext writers
+    (X.format_xyz_block_rs, (syms, pos), {}, None),
+    (X.format_xyz_block_rs, (syms, pos32), {}, TypeError),
+    (X.format_xyz_block_rs, (syms, pos.tolist()), {}, TypeError),
+    (X.format_xyz_block_rs, (syms[:-1], pos), {}, ValueError),
+    (X.format_xyz_block_rs, (syms, pos_narrow), {}, XPanic),
+    (X.format_poscar_positions_rs, (pos, pos_flags), {}, None),
+    (X.format_poscar_positions_rs, (pos, pos_flags[:, :3]), {}, ValueError),
+    (X.format_poscar_positions_rs, (pos_narrow,), {}, XPanic),
+    (X.format_poscar_positions_rs, (pos, pos_flags.astype(int)), {}, TypeError),
+    (X.format_xdatcar_config_rs, (pos, index), {}, None),
+    (X.format_xdatcar_config_rs, (pos, -index), {}, OverflowError),
+    (X.format_xdatcar_config_rs, (pos_narrow, index), {}, XPanic),
+    (X.format_xdatcar_config_rs, (pos32, index), {}, TypeError),
     # _atomlines reader: success, each failure kind in the last row, argument errors
     (A.read_atom_lines_rs, (good_lines, codes), {}, None),
     (A.read_atom_lines_rs, (good_lines,), {"col_types": col_list}, None),
@@ -105,7 +233,7 @@ CALLS = [
     (A.write_atoms_rs, (sym, 2), {}, TypeError),
     (C.minkowski_reduce_rs, (), {}, TypeError),
     (C.make_supercell_positions_rs, (prim,), {"cell_major": True, "bogus": 1}, TypeError),
-    (X.parse_xyz_block_rs, (good_lines,), {"lines": good_lines}, TypeError),
+    (X.parse_xyz_block_rs, (xyz_good,), {"lines": xyz_good}, TypeError),
     (X.format_poscar_positions_rs, (floats, None, None), {}, TypeError),
     (X.format_xyz_block_rs, (), {"symbols": ["H"], "position": floats}, TypeError),
 ]
@@ -117,11 +245,11 @@ def test_every_call_raises_what_is_expected():
 
 
 def test_no_leaks_on_success_and_failure_paths():
-    # Flat when nothing leaks: one small object (an int, an exception, a
-    # message) leaked by any one call over 30 rounds is more than 1 kB; every
-    # round builds several hundred kB of results, so a leaked native buffer
-    # shows in RSS.
-    assert_no_leaks(CALLS, WATCHED, traced_limit=1024, rss_limit=24 * 2**20)
+    # Every argument and the last item of every list argument (the one a
+    # failure stops at) is watched for reference leaks.
+    args = [a for _, args, kwargs, _ in CALLS for a in (*args, *kwargs.values())]
+    watched = {id(o): o for o in args + [a[-1] for a in args if isinstance(a, list) and a]}
+    assert_no_leaks(CALLS, list(watched.values()))
 
 
 @pytest.mark.parametrize("fn, args, exc", [
@@ -143,17 +271,31 @@ def test_failures_do_not_keep_frames_or_arguments_alive(fn, args, exc):
     assert [sys.getrefcount(a) for a in args] == counts
 
 
-def test_result_buffers_are_freed_with_their_arrays():
-    # Results adopt native buffers through a holder; dropping the arrays must
-    # free them: 200 rounds of ~1.4 MB each would otherwise add ~280 MB.
-    lines = good_lines * 10
-    rss0 = None
-    for i in range(200):
-        out = A.read_atom_lines_rs(lines, codes)
-        cells = C.make_supercell_positions_rs(prim, lattice, bool(i % 2))
-        del out, cells
-        if i == 20:
-            gc.collect()
-            rss0 = rss_bytes()
+XYZ_100K = [f"H {i}.5 -1.25 3e-2\n" for i in range(10**5)]
+
+
+@pytest.mark.parametrize("call, nbytes", [
+    (lambda: X.parse_xyz_block_rs(XYZ_100K), 10**5 * 3 * 8),
+    (lambda: X.parse_xdatcar_coords_rs(coords), N * 3 * 8),
+    (lambda: X.parse_poscar_positions_rs(flagged, True), 50 * 3 * (8 + 1)),
+    (lambda: X.parse_poscar_positions_rs([], True), 8 + 1),  # an empty array still owns one element
+    (lambda: A.read_atom_lines_rs(good_lines, codes), N * (2 * 8 + 8 + 1)),
+    (lambda: A.read_atom_lines_rs([], b"s"), 8 + 8 + 1),
+    (lambda: C.minkowski_reduce_rs(cell), 9 * 8 * 2),
+    (lambda: C.make_supercell_positions_rs(prim, lattice, False), 40 * 50 * 3 * 8),
+], ids=["xyz-1e5", "xdatcar", "poscar", "poscar-empty", "atomlines", "atomlines-empty", "minkowski", "supercell"])
+def test_result_buffers_are_traced_while_they_live(call, nbytes):
+    call()  # NumPy is loaded on first use
     gc.collect()
-    assert rss_bytes() - rss0 < 32 * 2**20
+    tracemalloc.start()
+    try:
+        before = traced_bytes()
+        result = call()
+        alive, ours = traced_bytes() - before, traced_bytes(TRACE_DOMAIN)
+        del result
+        gc.collect()
+        after, ours_after = traced_bytes() - before, traced_bytes(TRACE_DOMAIN)
+    finally:
+        tracemalloc.stop()
+    assert ours == nbytes and alive >= nbytes
+    assert ours_after == 0 and after < 1024

@@ -1,8 +1,11 @@
 """Exhausted memory and size limits: writers given broadcast views with an
 enormous number of rows, readers given enormous inputs. Each case runs in its
 own interpreter so that a crash or a runaway allocation cannot take the suite
-down; the child caps its address space (or, under AddressSanitizer, the
-largest allocation) so that a runaway shows up as MemoryError, quickly."""
+down. The child caps its address space at what it holds after its imports
+plus a fixed headroom, so an allocation beyond that fails on every machine,
+whatever its memory and overcommit settings. Under AddressSanitizer (whose
+shadow memory rules out an address-space cap) the largest single allocation
+is capped instead."""
 
 import json
 import os
@@ -20,11 +23,10 @@ HEADROOM = 1 << 30  # bytes of address space a child may add to what it has afte
 new_must_throw = pytest.mark.skipif(UNDER_ASAN, reason="operator new aborts under AddressSanitizer")
 
 PRELUDE = textwrap.dedent("""
-    import json, resource, sys, time
+    import json, resource, sys
     import numpy as np
     from numpy.lib.stride_tricks import as_strided
     import _atomlines, _cellgeom, _coordtext
-    from _coordtext import PanicException
 
     def status(key):
         with open("/proc/self/status") as f:
@@ -41,15 +43,15 @@ PRELUDE = textwrap.dedent("""
         return as_strided(base, shape=(rows, cols), strides=(0, base.itemsize))
 
     def outcome(call):
+        # What the call raised, and how far the resident size peaked above
+        # where it started.
         rss0 = status("VmRSS")
-        t0 = time.perf_counter()
         try:
             call()
             kind, text = "ok", ""
         except BaseException as exc:
             kind, text = type(exc).__name__, str(exc)
-        return {"kind": kind, "text": text, "seconds": time.perf_counter() - t0,
-                "grew": max(status("VmHWM") - rss0, 0)}
+        return {"kind": kind, "text": text, "grew": max(status("VmHWM") - rss0, 0)}
 
     def still_usable():
         assert _coordtext.parse_xyz_block_rs(["H 1 2 3"])[1].shape == (1, 3)
@@ -58,12 +60,12 @@ PRELUDE = textwrap.dedent("""
 """)
 
 
-def run_child(body, timeout=120, headroom=HEADROOM):
+def run_child(body, headroom=HEADROOM):
     env = dict(os.environ)
     if UNDER_ASAN:
         env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + f":allocator_may_return_null=1:max_allocation_size={headroom}"
     script = f"UNDER_ASAN = {UNDER_ASAN}\nHEADROOM = {headroom}\n" + PRELUDE + textwrap.dedent(body)
-    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=timeout, env=env)
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300, env=env)
     assert run.returncode == 0, run.stderr[-3000:]
     return json.loads(run.stdout.strip().splitlines()[-1])
 
@@ -94,32 +96,24 @@ def test_supercell_size_limits(n_prim, n_super, cols, kind, text):
     assert result[2] is True
 
 
-# --- write_atoms_rs -------------------------------------------------------------
-
-WRITE_HUGE = """
-    rows = 2**40
-    sym = broadcast(rows, 2, np.uint32)
-    floats = broadcast(rows, 3)
-    ints = broadcast(rows, 1, np.int64)
-    bools = broadcast(rows, 1, np.uint8)
-    r = outcome(lambda: _atomlines.write_atoms_rs(sym, 2, floats, ints, bools, b"sfffib"))
-    r["usable"] = still_usable()
-    print(json.dumps(r))
-"""
-
-
-def test_write_atoms_with_2_40_broadcast_rows_raises_memory_error():
-    r = run_child(WRITE_HUGE, headroom=256 << 20)
-    assert r["kind"] == "MemoryError" and r["usable"]
-
+# --- writers --------------------------------------------------------------------
 
 def test_write_atoms_with_2_40_broadcast_rows_fails_before_filling_memory():
     # Regression: the writer once took a failed up-front reservation as a mere
     # hint and went on growing the text until memory ran out (about 16 GB on a
     # 24 GB machine). The block would need terabytes: give up at once.
-    r = run_child(WRITE_HUGE, headroom=256 << 20)
-    assert r["kind"] == "MemoryError"
-    assert r["grew"] < 64 << 20 and r["seconds"] < 2
+    r = run_child("""
+        rows = 2**40
+        sym = broadcast(rows, 2, np.uint32)
+        floats = broadcast(rows, 3)
+        ints = broadcast(rows, 1, np.int64)
+        bools = broadcast(rows, 1, np.uint8)
+        r = outcome(lambda: _atomlines.write_atoms_rs(sym, 2, floats, ints, bools, b"sfffib"))
+        r["usable"] = still_usable()
+        print(json.dumps(r))
+    """, headroom=256 << 20)
+    assert r["kind"] == "MemoryError" and r["usable"]
+    assert r["grew"] < 64 << 20
 
 
 def test_write_atoms_oversized_symbol_width_with_huge_rows_panics_first():
@@ -132,6 +126,22 @@ def test_write_atoms_oversized_symbol_width_with_huge_rows_panics_first():
         print(json.dumps(r))
     """)
     assert (r["kind"], r["text"]) == ("PanicException", "Formatting argument out of range")
+
+
+def test_coordinate_writers_with_huge_broadcast_rows_raise_memory_error():
+    # 2**40 rows of 38 to 73 bytes need tens of terabytes; 2**58 rows overflow
+    # the size itself. Both are MemoryError, and the module stays usable.
+    r = run_child("""
+        out = []
+        for rows in (2**40, 2**45, 2**58):
+            huge, mask = broadcast(rows, 3), broadcast(rows, 3, np.bool_)
+            out += [outcome(lambda: _coordtext.format_poscar_positions_rs(huge))["kind"],
+                    outcome(lambda: _coordtext.format_poscar_positions_rs(huge, mask))["kind"],
+                    outcome(lambda: _coordtext.format_xdatcar_config_rs(huge, 1))["kind"]]
+        print(json.dumps(out + [_coordtext.format_xdatcar_config_rs(np.zeros((1, 3)), 1).count("\\n"),
+                                still_usable()]))
+    """)
+    assert r == ["MemoryError"] * 9 + [2, True]
 
 
 # --- readers --------------------------------------------------------------------
@@ -152,8 +162,8 @@ def test_reader_column_buffers_too_large_raise_memory_error(codes):
 @new_must_throw
 def test_length_hint_far_beyond_the_items_never_crashes():
     # `lines` is iterated; its length only sizes the first reservation. An
-    # overstated one may fail with MemoryError (as list() itself does) but must
-    # not crash, and an unusable one is ignored.
+    # overstated one fails with MemoryError (as list() itself does) and does
+    # not crash; one that cannot be a length is ignored.
     r = run_child("""
         class Lying(list):
             n = 0
@@ -162,30 +172,26 @@ def test_length_hint_far_beyond_the_items_never_crashes():
         out = []
         for n in (2**40, 2**62, 2**63 - 1, 2**64, -1):
             Lying.n = n
-            out.append(outcome(lambda: _coordtext.parse_xyz_block_rs(Lying(["H 1 2 3"]))))
-            out.append(outcome(lambda: _atomlines.read_atom_lines_rs(Lying(["H 1"]), Lying([115, 102]))))
-        print(json.dumps([o["kind"] for o in out] + [still_usable()]))
+            out.append(outcome(lambda: _coordtext.parse_xyz_block_rs(Lying(["H 1 2 3"])))["kind"])
+            out.append(outcome(lambda: _atomlines.read_atom_lines_rs(Lying(["H 1"]), Lying([115, 102])))["kind"])
+        print(json.dumps(out + [still_usable()]))
     """)
-    assert set(r[:-1]) <= {"ok", "MemoryError"} and r[-1] is True
-    assert r[6:10] == ["ok"] * 4  # 2**64 and -1 cannot be lengths: the hint is dropped
+    assert r == ["MemoryError"] * 6 + ["ok"] * 4 + [True]
 
 
-def test_ten_million_lines_with_the_last_bad():
-    # The whole block is parsed before the failure; everything built so far is
-    # released, and a second call works.
+def test_a_million_lines_with_the_last_bad():
+    # The whole block is parsed before the failure, within the headroom, and
+    # a second call works (that the failure releases everything is checked
+    # byte for byte in test_leaks.py).
     r = run_child("""
-        n = 10**7
+        n = 10**6
         lines = ["H 1.5 -2 3e-1\\n"] * (n - 1) + ["H 1.5 -2 x\\n"]
         out = [outcome(lambda: _atomlines.read_atom_lines_rs(lines, b"sfff")),
                outcome(lambda: _coordtext.parse_xyz_block_rs(lines))]
         ok = outcome(lambda: _atomlines.read_atom_lines_rs(lines[:-1], b"sfff"))
         print(json.dumps(out + [ok, still_usable()]))
-    """, timeout=180, headroom=4 << 30)
+    """)
     atom, xyz, ok, usable = r
-    assert (atom["kind"], atom["text"]) == ("ValueError", 'row 9999999: cannot parse "x" as float: invalid float literal')
-    assert (xyz["kind"], xyz["text"]) == ("ValueError", "XYZ: cannot parse coordinate 'x' on line 9999999: invalid float literal")
+    assert (atom["kind"], atom["text"]) == ("ValueError", 'row 999999: cannot parse "x" as float: invalid float literal')
+    assert (xyz["kind"], xyz["text"]) == ("ValueError", "XYZ: cannot parse coordinate 'x' on line 999999: invalid float literal")
     assert ok["kind"] == "ok" and usable
-    # Measured about 1.5 s per call on one core; generous for loaded machines
-    # and sanitizer builds.
-    if not UNDER_ASAN:
-        assert atom["seconds"] < 20 and xyz["seconds"] < 20

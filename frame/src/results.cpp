@@ -1,3 +1,11 @@
+// Python 3.13.0 declares these two in cpython/tracemalloc.h without C
+// linkage when compiled as C++; declared here first with it, the header's
+// later declarations keep C linkage (and agree with headers that fixed it).
+#include <cstddef>
+#include <cstdint>
+extern "C" int PyTraceMalloc_Track(unsigned int domain, std::uintptr_t ptr, std::size_t size);
+extern "C" int PyTraceMalloc_Untrack(unsigned int domain, std::uintptr_t ptr);
+
 #include "results.hpp"
 
 #include <new>
@@ -16,7 +24,10 @@ struct BufferHolder {
 };
 
 void holder_dealloc(PyObject* self) {
-  std::free(reinterpret_cast<BufferHolder*>(self)->buffer);
+  void* buffer = reinterpret_cast<BufferHolder*>(self)->buffer;
+  // Untracked before the free, so the address cannot be reused while still traced.
+  PyTraceMalloc_Untrack(kBufferTraceDomain, reinterpret_cast<std::uintptr_t>(buffer));
+  std::free(buffer);
   PyTypeObject* type = Py_TYPE(self);
   type->tp_free(self);
   Py_DECREF(type);
@@ -163,6 +174,10 @@ PyRef adopt_array(void* buffer, std::size_t rows, std::size_t cols, ElementType 
   }
   holder->buffer = buffer;
   PyRef owner = PyRef::steal(reinterpret_cast<PyObject*>(holder));
+  // Seen by tracemalloc for as long as the holder lives. A failure to record
+  // the trace (tracing off, or no memory for it) changes nothing else.
+  const std::size_t bytes = (rows * cols != 0 ? rows * cols : 1) * element_size(type);
+  PyTraceMalloc_Track(kBufferTraceDomain, reinterpret_cast<std::uintptr_t>(buffer), bytes);
 
   require_numpy();
   PyArray_Descr* descr = PyArray_DescrFromType(numpy_type(type));  // stolen below

@@ -55,8 +55,14 @@ class InternedStrings {
 // A tuple of the given objects, in order (the references are consumed).
 PyRef tuple_result(std::initializer_list<PyRef*> members);
 
+// tracemalloc domain of the adopted result buffers ("ak"): they are native
+// allocations, so they are reported by hand, apart from the interpreter's
+// own domain 0 and NumPy's domain.
+inline constexpr unsigned int kBufferTraceDomain = 0x616B;
+
 // A new C-ordered 2-D array of `type` that adopts `buffer` without copying;
-// a holder object frees the buffer when the array goes away.
+// a holder object frees the buffer when the array goes away. The buffer is
+// reported to tracemalloc (kBufferTraceDomain) for as long as it lives.
 PyRef adopt_array(void* buffer, std::size_t rows, std::size_t cols, ElementType type);
 
 template <class T>
