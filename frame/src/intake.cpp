@@ -101,13 +101,25 @@ LineList::LineList(PyObject* object, const char* name) : name_(name) {
     items_ = PyRef::borrow(object);
     return;
   }
-  length_hint(object);  // asked as for any sequence; its value is not needed
-  PyRef list = PyRef::steal(PyList_New(0));
+  // The length only sizes the list up front (an impossible one fails here
+  // with MemoryError, as any reservation from it would); the items are what
+  // the iteration gives, and the unfilled tail is cut off at the end.
+  const std::size_t hint = length_hint(object);
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(hint)));
   if (!list) throw_python_error();
+  std::size_t n = 0;
   for_each_item(object, [&](PyObject* item) {
     item_utf8(item);
-    if (PyList_Append(list.get(), item) < 0) throw_python_error();
+    if (n < hint) {
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(n), Py_NewRef(item));
+    } else if (PyList_Append(list.get(), item) < 0) {
+      throw_python_error();
+    }
+    ++n;
   });
+  if (n < hint && PyList_SetSlice(list.get(), static_cast<Py_ssize_t>(n), static_cast<Py_ssize_t>(hint), nullptr) < 0) {
+    throw_python_error();
+  }
   items_ = std::move(list);
 }
 

@@ -174,14 +174,14 @@ PyRef adopt_array(void* buffer, std::size_t rows, std::size_t cols, ElementType 
   }
   holder->buffer = buffer;
   PyRef owner = PyRef::steal(reinterpret_cast<PyObject*>(holder));
-  // Seen by tracemalloc for as long as the holder lives. A failure to record
-  // the trace (tracing off, or no memory for it) changes nothing else.
-  const std::size_t bytes = (rows * cols != 0 ? rows * cols : 1) * element_size(type);
-  PyTraceMalloc_Track(kBufferTraceDomain, reinterpret_cast<std::uintptr_t>(buffer), bytes);
 
   require_numpy();
   PyArray_Descr* descr = PyArray_DescrFromType(numpy_type(type));  // stolen below
   if (descr == nullptr) throw PythonError{};
+  // Seen by tracemalloc for as long as the holder lives. A failure to record
+  // the trace (tracing off, or no memory for it) changes nothing else.
+  const std::size_t bytes = (rows * cols != 0 ? rows * cols : 1) * static_cast<std::size_t>(PyDataType_ELSIZE(descr));
+  PyTraceMalloc_Track(kBufferTraceDomain, reinterpret_cast<std::uintptr_t>(buffer), bytes);
   npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(cols)};
   // No strides: NumPy lays out C order itself, and knows the flags without
   // working them out from given strides.
