@@ -94,7 +94,7 @@ OwnedArray<double> make_supercell_positions(const StridedView<double>& prim,
   const std::size_t rows = prim.rows * lattice.rows;
   if (3 * rows >= (std::size_t{1} << 60)) panic("capacity overflow");
 
-  OwnedArray<double> result(rows, 3);
+  OwnedArray<double> result(rows, 3, Fill::unset);  // every element is written below
   if (rows == 0) return result;
   if (prim.cols < 3 || lattice.cols < 3) panic(kIndexOutOfBounds);
 
