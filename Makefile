@@ -142,6 +142,7 @@ wheel-build: $(WHEEL_PY)
 		-Cbuild-dir=$(CURDIR)/build/wheel --outdir $(WHEEL_RAW) .
 	PATH=$(CURDIR)/$(WHEEL_ENV)/bin:$$PATH $(WHEEL_ENV)/bin/auditwheel repair --plat auto --wheel-dir $(WHEEL_OUT) $(WHEEL_RAW)/*.whl
 	$(WHEEL_PY) tools/abi_floor.py $(WHEEL_OUT)/*.whl
+	@$(WHEEL_PY) -c 'import numpy; print("built against NumPy", numpy.__version__)'
 	@mkdir -p dist && cp $(WHEEL_OUT)/*.whl dist/
 
 wheel: wheel-build
