@@ -4,9 +4,10 @@ packaging targets rely on (which exist only in a source tree or sdist)."""
 from __future__ import annotations
 
 import importlib.metadata
-import importlib.util
 import pathlib
 import re
+import runpy
+import types
 
 import pytest
 
@@ -17,10 +18,7 @@ def tool(name: str):
     path = ROOT / "tools" / f"{name}.py"
     if not path.exists():
         pytest.skip("tools/ is not beside the tests")
-    spec = importlib.util.spec_from_file_location(f"tool_{name}", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    return types.SimpleNamespace(**runpy.run_path(str(path), run_name=f"tool_{name}"))
 
 
 def test_distribution_metadata():
