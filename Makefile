@@ -5,6 +5,7 @@
 VENV := .venv
 PY := $(VENV)/bin/python
 STAMP := $(VENV)/.installed
+FLOOR_SO := build/bench/_akfloor.so  # the benchmarks' floors (see Benchmarks below)
 
 # The first interpreter that really is 3.13: on PATH, or under pyenv.
 PYTHON313 ?= $(shell for c in python3.13 $$HOME/.pyenv/versions/3.13*/bin/python3.13 \
@@ -157,7 +158,6 @@ test-numpy-oldest: wheel-build
 # --- Benchmarks --------------------------------------------------------------
 # The floors the benchmarks measure against (bench/floor/floor.cpp), built
 # beside the project with the same compiler and flags as its modules.
-FLOOR_SO := build/bench/_akfloor.so
 $(FLOOR_SO): bench/floor/floor.cpp $(NUMBER_SRC) $(wildcard frame/pure/src/text/*.hpp) $(STAMP)
 	@mkdir -p $(dir $@)
 	g++ -std=c++20 -O3 -fPIC -shared -ffp-contract=off -fno-fast-math -DNDEBUG -Iframe/pure/src \
