@@ -1,15 +1,19 @@
-// Supercell positions: one IEEE addition per output element, output written
-// strictly front to back. The inputs are read in place through their strides;
-// the row that stays fixed during the inner loop is read once and held in
-// registers.
+// Supercell positions: one IEEE addition per output element.
+//
+// Either order is a sequence of blocks, one per row of the outer input, each
+// block the inner input's first three columns with the outer row added to
+// every row: out[block][3i + c] = P + T. With the inner input laid out as one
+// run of doubles, a block is that run plus a pattern of period three (the
+// outer row's x, y, z), which the compiler turns into packed additions.
 #include "supercell.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
-#if defined(__linux__)
-#include <sys/mman.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 #include "failure.hpp"
@@ -17,65 +21,100 @@
 namespace ak::cellgeom {
 namespace {
 
-struct Point {
-  double x;
-  double y;
-  double z;
-};
+// Two doubles in one SSE2 register (GCC/Clang vector extension); the lanes
+// add exactly like scalar additions.
+using Pair = double __attribute__((vector_size(16)));
 
-// Reads columns 0..2 of row i. With UnitColumns the columns are known to be
-// adjacent, which lets the compiler use plain consecutive loads.
-template <bool UnitColumns>
-inline Point read_point(const StridedView<double>& v, std::size_t i) noexcept {
-  const char* row = v.row_ptr(i);
-  const std::ptrdiff_t step = UnitColumns ? static_cast<std::ptrdiff_t>(sizeof(double)) : v.stride1;
-  Point p;
-  std::memcpy(&p.x, row, sizeof(double));
-  std::memcpy(&p.y, row + step, sizeof(double));
-  std::memcpy(&p.z, row + 2 * step, sizeof(double));
-  return p;
+inline Pair load_pair(const double* p) noexcept {
+  Pair v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
 }
 
-// out[(o * inner.rows + i)] = P + T for every outer row o and inner row i,
-// where `outer_is_prim` says which input plays P (the left operand).
-template <bool OuterUnit, bool InnerUnit>
-void fill(const StridedView<double>& outer, const StridedView<double>& inner, bool outer_is_prim,
-          double* out) noexcept {
-  const std::size_t n_inner = inner.rows;
-  for (std::size_t o = 0; o < outer.rows; ++o) {
-    const Point fixed = read_point<OuterUnit>(outer, o);
-    if (outer_is_prim) {
-      for (std::size_t i = 0; i < n_inner; ++i, out += 3) {
-        const Point t = read_point<InnerUnit>(inner, i);
-        out[0] = fixed.x + t.x;
-        out[1] = fixed.y + t.y;
-        out[2] = fixed.z + t.z;
-      }
-    } else {
-      for (std::size_t i = 0; i < n_inner; ++i, out += 3) {
-        const Point p = read_point<InnerUnit>(inner, i);
-        out[0] = p.x + fixed.x;
-        out[1] = p.y + fixed.y;
-        out[2] = p.z + fixed.z;
-      }
-    }
+// Outputs at least this large are written with non-temporal stores where the
+// machine has them: the lines go to memory without being read first and
+// without evicting the inputs, which pays once the output outgrows the caches.
+constexpr std::size_t kStreamBytes = std::size_t{8} << 20;
+#if defined(__SSE2__)
+constexpr bool kCanStream = true;
+#else
+constexpr bool kCanStream = false;
+#endif
+
+// Stores a pair at p; a streamed store needs p 16-byte aligned.
+template <bool Stream>
+inline void store_pair(double* p, Pair v) noexcept {
+#if defined(__SSE2__)
+  if constexpr (Stream) {
+    _mm_stream_pd(p, reinterpret_cast<__m128d&>(v));
+    return;
+  }
+#endif
+  std::memcpy(p, &v, sizeof v);
+}
+
+// out[k] = row[k % 3] + run[k] (or run[k] + row[k % 3]: the primitive
+// position is always the left operand) for k < count, count a multiple of 3.
+// Six doubles a step, the row's pattern (x, y, z, x, y, z) as three pairs; a
+// streamed block that starts between two pairs writes its first double alone
+// and goes on with the pattern shifted by one.
+template <bool RowIsLeft, bool Stream>
+inline void add_block(double* out, const double* run, std::size_t count, const double (&row)[3]) noexcept {
+  const auto add = [](double r, double v) { return RowIsLeft ? r + v : v + r; };
+  std::size_t k = 0;
+  std::size_t phase = 0;  // row[phase] goes with out[k]
+  if (Stream && reinterpret_cast<std::uintptr_t>(out) % 16 != 0) {
+    out[0] = add(row[0], run[0]);
+    k = phase = 1;
+  }
+  const double pattern[8] = {row[0], row[1], row[2], row[0], row[1], row[2], row[0], row[1]};
+  const Pair a = {pattern[phase], pattern[phase + 1]};
+  const Pair b = {pattern[phase + 2], pattern[phase + 3]};
+  const Pair c = {pattern[phase + 4], pattern[phase + 5]};
+  for (; k + 6 <= count; k += 6) {
+    const Pair r0 = load_pair(run + k), r1 = load_pair(run + k + 2), r2 = load_pair(run + k + 4);
+    store_pair<Stream>(out + k, RowIsLeft ? a + r0 : r0 + a);
+    store_pair<Stream>(out + k + 2, RowIsLeft ? b + r1 : r1 + b);
+    store_pair<Stream>(out + k + 4, RowIsLeft ? c + r2 : r2 + c);
+  }
+  for (; k < count; ++k) {
+    out[k] = add(row[phase], run[k]);
+    phase = phase == 2 ? 0 : phase + 1;
   }
 }
 
-// A large fresh buffer is faulted in page by page while it is filled; with 4 KiB
-// pages that costs more than the additions themselves. Asking for huge pages on
-// its 2 MiB-aligned interior (a hint only, as NumPy does for its own large
-// arrays) cuts the fault count by 512. Failure of the hint is harmless.
-void advise_huge_pages(void* data, std::size_t bytes) noexcept {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-  if (bytes < (std::size_t{4} << 20)) return;
-  const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(data) + bytes;
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)bytes;
+// The first three columns of `v` as one run of 3 * rows doubles: the array's
+// own memory when it is laid out so, else a copy in `copy`.
+const double* three_column_run(const StridedView<double>& v, std::vector<double>& copy) {
+  constexpr auto kItem = static_cast<std::ptrdiff_t>(sizeof(double));
+  const bool aligned = reinterpret_cast<std::uintptr_t>(v.data) % alignof(double) == 0;
+  if (aligned && v.stride1 == kItem && (v.stride0 == 3 * kItem || v.rows == 1)) {
+    return reinterpret_cast<const double*>(v.data);
+  }
+  copy.resize(3 * v.rows);
+  for (std::size_t i = 0; i < v.rows; ++i) {
+    for (std::size_t c = 0; c < 3; ++c) copy[3 * i + c] = v.get(i, c);
+  }
+  return copy.data();
+}
+
+// Inner rows per tile: a tile of the inner run (192 KiB) stays in the cache
+// while every outer row adds itself to it, so a long inner input is read from
+// memory once, not once per outer row.
+constexpr std::size_t kTileRows = 8192;
+
+template <bool OuterIsPrim, bool Stream>
+void fill(const StridedView<double>& outer, const double* inner_run, std::size_t inner_rows, double* out) noexcept {
+  for (std::size_t first = 0; first < inner_rows; first += kTileRows) {
+    const std::size_t count = 3 * (inner_rows - first < kTileRows ? inner_rows - first : kTileRows);
+    double* segment = out + 3 * first;
+    for (std::size_t o = 0; o < outer.rows; ++o, segment += 3 * inner_rows) {
+      const double row[3] = {outer.get(o, 0), outer.get(o, 1), outer.get(o, 2)};
+      add_block<OuterIsPrim, Stream>(segment, inner_run + 3 * first, count, row);
+    }
+  }
+#if defined(__SSE2__)
+  if constexpr (Stream) _mm_sfence();  // the streamed stores are done before the array is handed out
 #endif
 }
 
@@ -101,19 +140,15 @@ OwnedArray<double> make_supercell_positions(const StridedView<double>& prim,
   // Cell-major: lattice points outside, atoms inside; atom-major the reverse.
   const StridedView<double>& outer = cell_major ? lattice : prim;
   const StridedView<double>& inner = cell_major ? prim : lattice;
-  const bool outer_is_prim = !cell_major;
-  double* out = result.data();
-  advise_huge_pages(out, rows * 3 * sizeof(double));
-  const bool outer_unit = outer.stride1 == static_cast<std::ptrdiff_t>(sizeof(double));
-  const bool inner_unit = inner.stride1 == static_cast<std::ptrdiff_t>(sizeof(double));
-  if (outer_unit && inner_unit) {
-    fill<true, true>(outer, inner, outer_is_prim, out);
-  } else if (inner_unit) {
-    fill<false, true>(outer, inner, outer_is_prim, out);
-  } else if (outer_unit) {
-    fill<true, false>(outer, inner, outer_is_prim, out);
+  std::vector<double> copy;
+  const double* inner_run = three_column_run(inner, copy);
+  const bool stream = kCanStream && rows * 3 * sizeof(double) >= kStreamBytes;
+  if (cell_major) {
+    stream ? fill<false, true>(outer, inner_run, inner.rows, result.data())
+           : fill<false, false>(outer, inner_run, inner.rows, result.data());
   } else {
-    fill<false, false>(outer, inner, outer_is_prim, out);
+    stream ? fill<true, true>(outer, inner_run, inner.rows, result.data())
+           : fill<true, false>(outer, inner_run, inner.rows, result.data());
   }
   return result;
 }
