@@ -13,7 +13,11 @@ import subprocess
 import sys
 import textwrap
 
+import numpy as np
 import pytest
+
+import _atomlines
+import _coordtext
 
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 HEADROOM = 1 << 30  # bytes of address space a child may add to what it has after imports
@@ -195,3 +199,28 @@ def test_a_million_lines_with_the_last_bad():
     assert (atom["kind"], atom["text"]) == ("ValueError", 'row 999999: cannot parse "x" as float: invalid float literal')
     assert (xyz["kind"], xyz["text"]) == ("ValueError", "XYZ: cannot parse coordinate 'x' on line 999999: invalid float literal")
     assert ok["kind"] == "ok" and usable
+
+
+WIDE = -1e6 - 0.25  # prints wider than every fixed field: every line outgrows its estimate
+N_WIDE = 100_000
+
+
+@pytest.mark.parametrize("write, args", [
+    (_coordtext.format_xyz_block_rs, lambda a: (["Fe"] * N_WIDE, a)),
+    (_coordtext.format_poscar_positions_rs, lambda a: (a, a < 0)),
+    (_coordtext.format_xdatcar_config_rs, lambda a: (a, 7)),
+    (_atomlines.write_atoms_rs, lambda a: (np.zeros((N_WIDE, 1), np.uint32), 0, a, np.zeros((N_WIDE, 0), np.int64),
+                                           np.zeros((N_WIDE, 0), np.uint8), b"fff")),
+], ids=["xyz", "poscar", "xdatcar", "atoms"])
+def test_writers_with_rows_wider_than_their_estimate_do_not_double_their_buffer(write, args):
+    # Rows wider than the up-front estimate once made the text buffer double,
+    # holding up to twice the text; it must grow once, to about what is needed.
+    import tracemalloc
+    arguments = args(np.full((N_WIDE, 3), WIDE))
+    tracemalloc.start()
+    try:
+        text = write(*arguments)
+        _, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert peak < 1.25 * len(text), (peak, len(text))

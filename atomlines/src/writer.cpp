@@ -164,7 +164,7 @@ TextBuffer write_atom_block(const StridedView<std::uint32_t>& sym_codepoints, st
     const char* const floats = fcols != 0 ? float_mat.row_ptr(row) : nullptr;
     const char* const ints = icols != 0 ? int_mat.row_ptr(row) : nullptr;
     const char* const bools = bcols != 0 ? bool_mat.row_ptr(row) : nullptr;
-    char* p = out.ensure(row_room);
+    char* p = out.ensure(row_room, row, natoms);
     for (const Field& field : fields) {
       switch (field.code) {
         case kStrCode:
@@ -173,7 +173,7 @@ TextBuffer write_atom_block(const StridedView<std::uint32_t>& sym_codepoints, st
           } else {
             out.advance_to(p);
             append_long_symbol(out, sym_codepoints.row_ptr(row), sym_cols, sym_codepoints.stride1, width);
-            p = out.ensure(row_room);
+            p = out.ensure(row_room, row, natoms);
           }
           break;
         case kFloatCode: {

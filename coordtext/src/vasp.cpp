@@ -125,7 +125,7 @@ Result<TextBuffer> format_poscar_positions(const StridedView<double>& coord,
   const std::ptrdiff_t column = coord.stride1;
   const char* flag_row = flags != nullptr ? flags->data : nullptr;
   for (std::size_t i = 0; i < n; ++i, row += coord.stride0) {
-    char* p = out.ensure(kRowRoom);
+    char* p = out.ensure(kRowRoom, i, n);
     for (int j = 0; j < 3; ++j) {
       *p++ = ' ';
       double value;
@@ -182,7 +182,7 @@ TextBuffer format_xdatcar_config(const StridedView<double>& scaled_positions, st
   const char* row = scaled_positions.data;
   const std::ptrdiff_t column = scaled_positions.stride1;
   for (std::size_t i = 0; i < n; ++i, row += scaled_positions.stride0) {
-    p = out.ensure(kRowRoom);
+    p = out.ensure(kRowRoom, i, n);
     *p++ = ' ';
     for (int j = 0; j < 3; ++j) {
       *p++ = ' ';

@@ -99,7 +99,7 @@ Result<TextBuffer> format_xyz_block(std::span<const std::string_view> symbols,
   const std::ptrdiff_t column = positions.stride1;
   for (std::size_t i = 0; i < n; ++i, row += positions.stride0) {
     const std::string_view symbol = symbols[i];
-    char* p = out.ensure(symbol.size() + kRowRoom);
+    char* p = out.ensure(symbol.size() + kRowRoom, i, n);
     if (symbol.size() <= kSymbolWidth) {
       // The usual symbol: at most two bytes, so one or two ASCII characters
       // or a single two-byte character; padded to two characters.

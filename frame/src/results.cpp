@@ -12,6 +12,7 @@ extern "C" int PyTraceMalloc_Untrack(unsigned int domain, std::uintptr_t ptr);
 #include <unordered_map>
 
 #include "failure.hpp"
+#include "huge_pages.hpp"
 #include "numpy_api.hpp"
 
 namespace ak::frame {
@@ -81,7 +82,9 @@ char* str_block_resize(void** handle, std::size_t, std::size_t capacity) {
     throw std::bad_alloc();
   }
   *handle = block;
-  return static_cast<char*>(PyUnicode_DATA(block));
+  char* data = static_cast<char*>(PyUnicode_DATA(block));
+  advise_huge_pages(data, length);
+  return data;
 }
 
 void str_block_release(void* handle) noexcept { Py_DECREF(static_cast<PyObject*>(handle)); }

@@ -86,6 +86,15 @@ class TextBuffer {
     if (static_cast<std::size_t>(cap_ - end_) < n) grow_for(n);
     return end_;
   }
+
+  // The same for a writer that has written `done` of its `total` items: a
+  // buffer that must grow goes at once to the size the whole text is heading
+  // for (the bytes per item so far, for every item, and a little more), not
+  // to twice its size, so wide rows cost one resize and little slack.
+  char* ensure(std::size_t n, std::size_t done, std::size_t total) {
+    if (static_cast<std::size_t>(cap_ - end_) < n) grow_toward(n, done, total);
+    return end_;
+  }
   void advance_to(char* new_end) noexcept { end_ = new_end; }
 
   void push_back(char c) {
@@ -139,6 +148,17 @@ class TextBuffer {
     std::size_t want = used + n;
     const std::size_t cap = static_cast<std::size_t>(cap_ - begin_);
     if (cap <= SIZE_MAX / 2 && want < cap * 2) want = cap * 2;
+    grow_to(want);
+  }
+  void grow_toward(std::size_t n, std::size_t done, std::size_t total) {
+    const std::size_t used = size();
+    if (n > SIZE_MAX - used) throw std::bad_alloc();
+    std::size_t want = used + n;
+    if (done != 0 && total > done) {
+      const std::size_t per_item = used / done + 1;
+      const std::size_t rest = total - done;
+      if (per_item <= (SIZE_MAX - want) / rest / 2) want += rest * per_item + rest * per_item / 16;
+    }
     grow_to(want);
   }
   void grow_to(std::size_t capacity) {
