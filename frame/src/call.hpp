@@ -37,7 +37,7 @@ class Args {
   const LineList& lines(std::size_t i) {
     return lines_.emplace(guarded(i, [&] { return LineList(slots_[i], function_.params[i].name); }));
   }
-  StringList strings(std::size_t i) const { return guarded(i, [&] { return take_string_list(slots_[i]); }); }
+  StringList strings(std::size_t i) const { return guarded(i, [&] { return StringList(slots_[i]); }); }
   std::vector<std::uint8_t> bytes(std::size_t i) {
     // Items with __index__ (or a sequence of our caller's making) run Python
     // code while converted, which could change the lines read later.

@@ -37,19 +37,10 @@ std::size_t length_hint(PyObject* object) {
   return static_cast<std::size_t>(n);
 }
 
-// Calls visit(item) for each item, by index for exact lists and tuples (the
-// same items in the same order as iterating them), by the iterator protocol
-// otherwise. visit receives a borrowed reference.
+// Calls visit(item) for each item the iterator protocol gives (a borrowed
+// reference, valid during the visit).
 template <class Visit>
 void for_each_item(PyObject* object, Visit&& visit) {
-  if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
-    // The items are only read here and no Python code runs in between, so
-    // the sequence cannot change under us.
-    const Py_ssize_t n = PySequence_Fast_GET_SIZE(object);
-    PyObject** items = PySequence_Fast_ITEMS(object);
-    for (Py_ssize_t i = 0; i < n; ++i) visit(items[i]);
-    return;
-  }
   PyRef iterator = PyRef::steal(PyObject_GetIter(object));
   if (!iterator) throw_python_error();
   while (true) {
@@ -123,7 +114,12 @@ LineList::LineList(PyObject* object, const char* name) : name_(name) {
   items_ = std::move(list);
 }
 
-void LineList::take_views(PyObject* const* items, std::size_t count, std::string_view* views) const {
+void LineList::take_views(std::size_t first, std::size_t count, std::string_view* views) const {
+  PyObject* const* items = PySequence_Fast_ITEMS(items_.get()) + first;
+  for (std::size_t k = 0; k < count; ++k) views[k] = item_utf8(items[k]);
+}
+
+void LineList::take_views_prefixed(PyObject* const* items, std::size_t count, std::string_view* views) const {
   try {
     for (std::size_t k = 0; k < count; ++k) views[k] = item_utf8(items[k]);
   } catch (const PythonError&) {
@@ -149,21 +145,8 @@ void LineList::pin() {
   if (!items_) throw_python_error();
 }
 
-StringList take_string_list(PyObject* object) {
-  require_sequence(object);
-  StringList list;
-  const std::size_t hint = length_hint(object);
-  list.owners_.reserve(hint);
-  list.views_.reserve(hint);
-  for_each_item(object, [&](PyObject* item) {
-    if (!PyUnicode_Check(item)) cannot_convert(item, "PyString");
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
-    if (utf8 == nullptr) throw_python_error();
-    list.owners_.push_back(PyRef::borrow(item));
-    list.views_.emplace_back(utf8, static_cast<std::size_t>(size));
-  });
-  return list;
+StringList::StringList(PyObject* object) : items_(object, nullptr), views_(items_.size()) {
+  items_.take_views(0, views_.size(), views_.data());
 }
 
 std::vector<std::uint8_t> take_byte_list(PyObject* object) {

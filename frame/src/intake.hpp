@@ -16,25 +16,6 @@
 
 namespace ak::frame {
 
-// UTF-8 views of the items of a string sequence. The views point into the
-// item objects, which this holds strong references to until it is destroyed,
-// so the text stays valid for the whole call even if the caller's list changes.
-class StringList {
- public:
-  StringList() = default;
-  StringList(const StringList&) = delete;
-  StringList& operator=(const StringList&) = delete;
-  StringList(StringList&&) noexcept = default;
-  StringList& operator=(StringList&&) noexcept = default;
-
-  const std::vector<std::string_view>& views() const noexcept { return views_; }
-
- private:
-  friend StringList take_string_list(PyObject* object);
-  std::vector<PyRef> owners_;
-  std::vector<std::string_view> views_;
-};
-
 // The lines argument of a reader: a str sequence whose items are read in
 // place while the work parses them, one chunk of lines at a time, so the
 // list is walked once and nothing is kept per line beyond the chunk.
@@ -67,7 +48,7 @@ class LineList {
     std::string_view views[kChunk];
     for (std::size_t first = 0; first < n; first += kChunk) {
       const std::size_t count = std::min(kChunk, n - first);
-      take_views(items + first, count, views);
+      take_views_prefixed(items + first, count, views);
       if (!consume(std::span<const std::string_view>(views, count), first)) {
         check_items(first + count);
         return false;
@@ -84,18 +65,35 @@ class LineList {
   // the read (by a later argument's conversion) cannot change what is read.
   void pin();
 
+  // The views of items[first, first + count), errors unprefixed.
+  void take_views(std::size_t first, std::size_t count, std::string_view* views) const;
+
  private:
-  void take_views(PyObject* const* items, std::size_t count, std::string_view* views) const;
+  void take_views_prefixed(PyObject* const* items, std::size_t count, std::string_view* views) const;
 
   PyRef items_;  // exact list or tuple
   const char* name_;
+};
+
+// UTF-8 views of all the items of a string sequence (a writer's symbols),
+// taken in one walk. The views point into CPython's own buffers of the items,
+// which the sequence keeps alive; no Python code runs while a call holds them,
+// so the sequence cannot change under them.
+class StringList {
+ public:
+  explicit StringList(PyObject* object);
+
+  const std::vector<std::string_view>& views() const noexcept { return views_; }
+
+ private:
+  LineList items_;
+  std::vector<std::string_view> views_;
 };
 
 // Replaces a pending TypeError (exactly that type) by one whose message is
 // "argument 'NAME': " followed by the original text, keeping its cause.
 void prefix_type_error(const char* name);
 
-StringList take_string_list(PyObject* object);
 std::vector<std::uint8_t> take_byte_list(PyObject* object);
 // Whether take_byte_list(object) could run Python code: anything but bytes,
 // bytearray and an exact list or tuple of exact ints.
