@@ -1,0 +1,105 @@
+// Word-at-a-time pieces of the number scans: eight text bytes per load, the
+// digit test and the digit value of eight bytes at once, and the ASCII
+// whitespace that ends a token (TAB, LF, FF, CR, SPACE; not vertical tab,
+// NUL or any non-ASCII byte).
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace ak::text::words {
+
+static_assert(std::endian::native == std::endian::little, "digit groups assume little-endian loads");
+
+inline constexpr std::uint64_t kSpaces = 0x2020202020202020ull;
+inline constexpr std::uint64_t kZeros = 0x3030303030303030ull;
+
+// Bit c is set for each ASCII whitespace byte c.
+inline constexpr std::uint64_t kSpaceSet =
+    (1ull << '\t') | (1ull << '\n') | (1ull << '\f') | (1ull << '\r') | (1ull << ' ');
+
+inline bool is_space(unsigned c) noexcept { return c <= ' ' && ((kSpaceSet >> c) & 1) != 0; }
+
+inline bool is_digit(char c) noexcept {
+  return static_cast<unsigned char>(static_cast<unsigned char>(c) - '0') < 10;
+}
+
+inline std::uint64_t load8(const char* p) noexcept {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;  // byte k of the text is bits 8k..8k+7
+}
+
+// The eight bytes at p when only `left` (fewer than eight, possibly none or
+// negative: p past `end`) are left before `end`; those at or past `end` read
+// as spaces, which end any token. Bytes from `readable` on may be loaded.
+[[gnu::always_inline]] inline std::uint64_t fetch_tail(const char* p, std::ptrdiff_t left, const char* end,
+                                                       const char* readable) noexcept {
+  if (left <= 0) return kSpaces;
+  const auto n = static_cast<unsigned>(left);  // 1..7
+  if (end - readable >= 8) [[likely]] {
+    // The eight bytes ending at `end`, moved down so that p's byte comes first.
+    return (load8(end - 8) >> (64 - 8 * n)) | (kSpaces << (8 * n));
+  }
+  // A line of fewer than eight bytes: two overlapping loads, or single bytes.
+  std::uint64_t w;
+  if (n >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, p, 4);
+    std::memcpy(&tail, p + n - 4, 4);
+    w = head | (std::uint64_t{tail} << (8 * (n - 4)));
+  } else {
+    w = static_cast<unsigned char>(p[0]) |
+        (std::uint64_t{static_cast<unsigned char>(p[n / 2])} << (8 * (n / 2))) |
+        (std::uint64_t{static_cast<unsigned char>(p[n - 1])} << (8 * (n - 1)));
+  }
+  return w | (kSpaces << (8 * n));
+}
+
+// The eight bytes at p, spaces from `end` on (also when p is past `end`).
+[[gnu::always_inline]] inline std::uint64_t fetch(const char* p, const char* end, const char* readable) noexcept {
+  const std::ptrdiff_t left = end - p;
+  if (left >= 8) [[likely]] return load8(p);
+  return fetch_tail(p, left, end, readable);
+}
+
+// High bit of the first byte of v that is not an ASCII digit; zero when all
+// eight are digits. Bytes above the first non-digit may be flagged or not
+// (carries from it run upwards): only the lowest flag counts.
+inline std::uint64_t non_digit_bytes(std::uint64_t v) noexcept {
+  // A digit byte neither reaches 0x80 by adding 0x46 nor borrows by
+  // subtracting 0x30; every other byte does one of the two, or has its top
+  // bit set after the subtraction.
+  return ((v + 0x4646464646464646ull) | (v - 0x3030303030303030ull)) & 0x8080808080808080ull;
+}
+
+// Value of the eight digit values (0..9) in the bytes of d, byte 0 most
+// significant.
+inline std::uint64_t digit_value8(std::uint64_t d) noexcept {
+  // Byte 2i becomes 10*d(2i) + d(2i+1) (a two-digit value below 100).
+  d = d * 10 + (d >> 8);
+  // Combine the four two-digit values: (p0*100 + p1) * 10^4 + (p2*100 + p3).
+  const std::uint64_t even = d & 0x000000ff000000ffull;         // p0 and p2
+  const std::uint64_t odd = (d >> 16) & 0x000000ff000000ffull;  // p1 and p3
+  return static_cast<std::uint32_t>((even * (100 + (1000000ull << 32)) + odd * (1 + (10000ull << 32))) >> 32);
+}
+
+// Value of the eight ASCII digits in v, first character most significant.
+inline std::uint64_t eight_digits(std::uint64_t v) noexcept { return digit_value8(v - kZeros); }
+
+// All-ones in the bytes below the lowest flagged byte of `flags` (a result
+// of non_digit_bytes), all-ones throughout when none is flagged.
+inline std::uint64_t below_first_flag(std::uint64_t flags) noexcept {
+  return ((flags & (0 - flags)) >> 7) - 1;
+}
+
+// The first n8 / 8 bytes of w (all digits, n8 a multiple of 8 below 64)
+// moved to the end of a group with '0' in front of them, so that
+// eight_digits gives their value. Two shifts, so that n8 = 0 shifts w out.
+inline std::uint64_t leading_group(std::uint64_t w, unsigned n8) noexcept {
+  return ((w << (56 - n8)) << 8) | (kZeros >> n8);
+}
+
+}  // namespace ak::text::words
