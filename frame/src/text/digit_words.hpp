@@ -9,6 +9,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ak::text::words {
 
 static_assert(std::endian::native == std::endian::little, "digit groups assume little-endian loads");
@@ -84,6 +88,27 @@ inline std::uint64_t digit_value8(std::uint64_t d) noexcept {
   const std::uint64_t even = d & 0x000000ff000000ffull;         // p0 and p2
   const std::uint64_t odd = (d >> 16) & 0x000000ff000000ffull;  // p1 and p3
   return static_cast<std::uint32_t>((even * (100 + (1000000ull << 32)) + odd * (1 + (10000ull << 32))) >> 32);
+}
+
+// Value of the sixteen digit values in the bytes of d0 (most significant
+// first) and then d1: digit_value8(d0) * 10^8 + digit_value8(d1).
+inline std::uint64_t digit_value16(std::uint64_t d0, std::uint64_t d1) noexcept {
+#if defined(__SSE2__)
+  // Digit pairs, then groups of four, then of eight, by multiply-adds of
+  // 16-bit lanes; every intermediate fits its lane.
+  const __m128i v = _mm_unpacklo_epi64(_mm_cvtsi64_si128(static_cast<long long>(d0)),
+                                       _mm_cvtsi64_si128(static_cast<long long>(d1)));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i ten_one = _mm_set1_epi32(0x0001000a);  // 16-bit lanes 10, 1
+  const __m128i pairs = _mm_packs_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(v, zero), ten_one),
+                                        _mm_madd_epi16(_mm_unpackhi_epi8(v, zero), ten_one));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));  // 100, 1
+  const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(0x00012710));  // 10000, 1
+  const auto both = static_cast<std::uint64_t>(_mm_cvtsi128_si64(eights));
+  return (both & 0xffffffff) * 100000000 + (both >> 32);
+#else
+  return digit_value8(d0) * 100000000 + digit_value8(d1);
+#endif
 }
 
 // Value of the eight ASCII digits in v, first character most significant.

@@ -143,17 +143,17 @@ struct Rounded {
   const auto upper = static_cast<unsigned>(hi >> 63);
   const int biased = floor_log2_pow10(q) + 1086 + static_cast<int>(upper) - lz;
   const unsigned below = 9 + upper;  // bits of hi under the round bit
-  const uint64_t below_mask = (uint64_t{1} << below) - 1;
+  const uint64_t round_and_below = (uint64_t{2} << below) - 1;
   // With T truncated the exact value lies in (hi, hi + 2) units of 2^128;
   // when hi + 1 is a midpoint the bracket does not decide.
   const bool inexact = static_cast<unsigned>(q) > 27;
-  const uint64_t top = hi >> below;  // 53 bits and the round bit
-  if (static_cast<unsigned>(biased - 1) >= 2046u || (inexact & ((top & 1) == 0) & ((hi & below_mask) == below_mask)))
-      [[unlikely]] {
+  if (static_cast<unsigned>(biased - 1) >= 2046u ||
+      (inexact & ((hi & round_and_below) == (round_and_below >> 1)))) [[unlikely]] {
     return false;
   }
+  const uint64_t top = hi >> below;  // 53 bits and the round bit
   // Inexact values are never exactly a midpoint here: only the round bit counts.
-  const bool sticky = ((hi & below_mask) | lo) != 0 || inexact;
+  const bool sticky = ((hi & (round_and_below >> 1)) | lo) != 0 || inexact;
   const uint64_t up = top & ((top >> 1) | sticky) & 1;
   bits = (static_cast<uint64_t>(biased - 1) << 52) + (top >> 1) + up;
   return true;
@@ -426,12 +426,12 @@ template <bool kWhole>
   } else {
     const uint64_t w2 = avail >= 24 ? load8(p + 16) : fetch_tail(p + 16, avail - 16, end, readable);
     const uint64_t x1 = point ? (w1 >> 8) | (w2 << 56) : w1;
-    const uint64_t high = digit_value8(d);
-    d = x1 - kZeros;
+    const uint64_t d1 = x1 - kZeros;
     flags = non_digit_bytes(x1);
     if (flags != 0) {
-      // At most seven more digits: padded to 15 digits, m < 2^53.
-      m = high * 10000000 + digit_value8((d & below_first_flag(flags)) << 8);
+      // At most seven more digits: padded to 15 digits (a zero digit in
+      // front makes 16), so that m < 10^15 < 2^53.
+      m = digit_value16(d << 8, (d >> 56) | ((d1 & below_first_flag(flags)) << 8));
       padded = 15;
       last = x1;
       run = 8;
@@ -440,19 +440,20 @@ template <bool kWhole>
       const uint64_t x2 = point ? w2 >> 8 : w2;
       flags = non_digit_bytes(x2) | (uint64_t{0x80} << 24);
       const uint64_t three = ((x2 - kZeros) & below_first_flag(flags)) << 40;
-      m = (high * 100000000 + digit_value8(d)) * 1000 + digit_value8(three);
+      // Summed so that only one multiply waits for the first group.
+      m = digit_value8(d) * 100000000000 + (digit_value8(d1) * 1000 + digit_value8(three));
       padded = 19;
       last = x2;
       run = 16;
+      if (is_digit(static_cast<char>(x2 >> 24)) && (flags & 0xffffff) == 0) [[unlikely]] {
+        return scan_general<kWhole>(start, end, readable, out);  // 20 digits or more
+      }
     }
   }
   const unsigned at = static_cast<unsigned>(std::countr_zero(flags)) - 7;  // 8 * digits in `last`
   unsigned stop = static_cast<unsigned>(last >> at) & 0xff;
   const unsigned digits = run + at / 8;
   if (digits == 0) [[unlikely]] return scan_word(p, end, negative, kWhole, out);
-  if (digits == 19 && is_digit(static_cast<char>(stop))) [[unlikely]] {
-    return scan_general<kWhole>(start, end, readable, out);  // 20 digits or more
-  }
   const int int_digits = static_cast<int>(int8 / 8);
   p += digits + point;
 
