@@ -36,18 +36,20 @@ inline std::uint64_t load8(const char* p) noexcept {
   return v;  // byte k of the text is bits 8k..8k+7
 }
 
-// The eight bytes at p when only `left` (fewer than eight, possibly none or
-// negative: p past `end`) are left before `end`; those at or past `end` read
-// as spaces, which end any token. Bytes from `readable` on may be loaded.
-[[gnu::always_inline]] inline std::uint64_t fetch_tail(const char* p, std::ptrdiff_t left, const char* end,
+// The eight bytes at end - left when only `left` (fewer than eight,
+// possibly none or negative: past `end`) are left before `end`; those at or
+// past `end` read as spaces, which end any token. Bytes from `readable` on
+// may be loaded.
+[[gnu::always_inline]] inline std::uint64_t fetch_tail(std::ptrdiff_t left, const char* end,
                                                        const char* readable) noexcept {
   if (left <= 0) return kSpaces;
   const auto n = static_cast<unsigned>(left);  // 1..7
   if (end - readable >= 8) [[likely]] {
-    // The eight bytes ending at `end`, moved down so that p's byte comes first.
+    // The eight bytes ending at `end`, moved down so that the wanted ones come first.
     return (load8(end - 8) >> (64 - 8 * n)) | (kSpaces << (8 * n));
   }
   // A line of fewer than eight bytes: two overlapping loads, or single bytes.
+  const char* const p = end - n;
   std::uint64_t w;
   if (n >= 4) {
     std::uint32_t head, tail;
@@ -62,11 +64,19 @@ inline std::uint64_t load8(const char* p) noexcept {
   return w | (kSpaces << (8 * n));
 }
 
-// The eight bytes at p, spaces from `end` on (also when p is past `end`).
+// The eight bytes at p (p <= end), spaces from `end` on.
 [[gnu::always_inline]] inline std::uint64_t fetch(const char* p, const char* end, const char* readable) noexcept {
   const std::ptrdiff_t left = end - p;
   if (left >= 8) [[likely]] return load8(p);
-  return fetch_tail(p, left, end, readable);
+  return fetch_tail(left, end, readable);
+}
+
+// The eight bytes `offset` bytes after p, where `avail` = end - p; no
+// pointer past `end` is formed.
+[[gnu::always_inline]] inline std::uint64_t fetch_at(const char* p, std::ptrdiff_t offset, std::ptrdiff_t avail,
+                                                     const char* end, const char* readable) noexcept {
+  if (avail - offset >= 8) [[likely]] return load8(p + offset);
+  return fetch_tail(avail - offset, end, readable);
 }
 
 // High bit of the first byte of v that is not an ASCII digit; zero when all

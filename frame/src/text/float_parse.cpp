@@ -399,12 +399,12 @@ template <bool kWhole>
   p += negative | (*p == '+');
 
   const std::ptrdiff_t avail = end - p;
-  const uint64_t w0 = avail >= 8 ? load8(p) : fetch_tail(p, avail, end, readable);
+  const uint64_t w0 = fetch_at(p, 0, avail, end, readable);
   const uint64_t f0 = non_digit_bytes(w0);
   if (f0 == 0) [[unlikely]] return scan_general<kWhole>(start, end, readable, out);
   const unsigned int8 = static_cast<unsigned>(std::countr_zero(f0)) - 7;  // 8 * integer digits
   const bool point = ((w0 >> int8) & 0xff) == '.';
-  const uint64_t w1 = avail >= 16 ? load8(p + 8) : fetch_tail(p + 8, avail - 8, end, readable);
+  const uint64_t w1 = fetch_at(p, 8, avail, end, readable);
   uint64_t x0 = w0;
   if (point) {
     const uint64_t before = (uint64_t{1} << int8) - 1;
@@ -424,7 +424,7 @@ template <bool kWhole>
     last = x0;
     run = 0;
   } else {
-    const uint64_t w2 = avail >= 24 ? load8(p + 16) : fetch_tail(p + 16, avail - 16, end, readable);
+    const uint64_t w2 = fetch_at(p, 16, avail, end, readable);
     const uint64_t x1 = point ? (w1 >> 8) | (w2 << 56) : w1;
     const uint64_t d1 = x1 - kZeros;
     flags = non_digit_bytes(x1);
