@@ -13,7 +13,7 @@ PYTHON313 ?= $(shell for c in python3.13 $$HOME/.pyenv/versions/3.13*/bin/python
 	if $$c -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))' >/dev/null 2>&1; then \
 	echo $$c; break; fi; done)
 
-.PHONY: demo test bench install clean test-sanitize fuzz fuzz-ci fuzz-build
+.PHONY: demo test bench install clean test-sanitize fuzz fuzz-ci fuzz-build check-numbers
 
 $(PY):
 	@test -n "$(PYTHON313)" || { echo "Python 3.13 not found (looked for python3.13 on PATH and under pyenv)"; exit 1; }
@@ -30,7 +30,7 @@ install: $(STAMP)
 demo: $(STAMP)
 	$(PY) examples/demo.py
 
-test: $(STAMP)
+test: $(STAMP) check-numbers
 	$(PY) -m pytest -q
 
 bench: $(STAMP) $(FLOOR_SO)
@@ -112,6 +112,19 @@ fuzz-ci:
 		$(MAKE) --no-print-directory $(addprefix $(FUZZ_DIR)/,$(FUZZ_HARNESSES)) && \
 		fuzz/run.sh $(FUZZ_DIR) 3 $(FUZZ_HARNESSES); \
 	elif [ "$$CI" = true ]; then echo "fuzz-ci: no usable $(FUZZ_CXX), and CI=true: failing"; exit 1; fi
+
+# --- Number rules -----------------------------------------------------------
+# The differential check of the number parse and format (fuzz/numbers_check.cpp)
+# built with g++ -O2 and run for a few seconds at a small scale; `make test`
+# runs it before pytest. Larger runs: build/numbers_check/numbers_check SCALE SEED.
+CHECK_DIR := build/numbers_check
+CHECK_SCALE ?= 0.02
+$(CHECK_DIR)/numbers_check: fuzz/numbers_check.cpp $(NUMBER_SRC) $(wildcard frame/pure/src/text/*.hpp)
+	@mkdir -p $(CHECK_DIR)
+	g++ -std=c++20 -O2 -ffp-contract=off -Iframe/pure/src $(filter %.cpp,$^) -o $@
+
+check-numbers: $(CHECK_DIR)/numbers_check
+	$(CHECK_DIR)/numbers_check $(CHECK_SCALE)
 
 # --- Packaging -------------------------------------------------------------
 # An sdist (from the committed files) and a wheel in dist/.

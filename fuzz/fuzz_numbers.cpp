@@ -3,7 +3,9 @@
 // The whole input is one token for the float and integer parses:
 //   parse_float: the accept/refuse decision against a plain statement of the
 //     grammar, the value against strtod (C locale, exact) on accepted tokens;
-//   parse_int64: against a left-to-right reference over 128-bit arithmetic.
+//   parse_int64: against a left-to-right reference over 128-bit arithmetic;
+//   scan_float / scan_int64: every token of the input taken as a line, against
+//     the whole-token parses and a plain tokenizer.
 // The first 8 bytes are also one double, written by write_fixed at the
 // writers' (width, precision) pairs and one fuzzed pair, against std::to_chars
 // byte for byte; and one 64-bit integer for write_int / write_uint against
@@ -102,6 +104,36 @@ void check_parse_int(std::string_view token) {
   }
 }
 
+// The input as one line: every token the reference tokenizer finds, scanned
+// from its start (with the whole line, and with only the token's own bytes,
+// loadable), must end where the reference says and agree with the
+// whole-token parses. The line is an exact-size block, so AddressSanitizer
+// sees any load past it.
+void check_scans(std::string_view text) {
+  auto block = std::make_unique<char[]>(text.size() + 1);
+  std::memcpy(block.get(), text.data(), text.size());
+  const char* const line = block.get();
+  const char* const end = line + text.size();
+  for (const std::string_view token : fuzzkit::tokens_of(std::string_view(line, text.size()))) {
+    const char* const p = token.data();
+    for (const char* readable : {line, p}) {
+      const double sentinel = -3.5;
+      double got = sentinel, want = sentinel;
+      const ak::text::ScanResult r = ak::text::scan_float(p, end, readable, got);
+      const char* err = ak::text::parse_float(token, want);
+      require(r.end == p + token.size(), "scan_float: token end", token);
+      require(r.ok == (err == nullptr), "scan_float: accepts what parse_float accepts", token);
+      require(fuzzkit::same_bits(got, want), "scan_float: value, or output touched on failure", token);
+
+      std::int64_t ivalue = 77, iwant = 77;
+      const ak::text::IntScanResult ir = ak::text::scan_int64(p, end, readable, ivalue);
+      const char* ierr = ak::text::parse_int64(token, iwant);
+      require(ir.end == p + token.size(), "scan_int64: token end", token);
+      require(ir.error == ierr && ivalue == iwant, "scan_int64: result differs from parse_int64", token);
+    }
+  }
+}
+
 void check_fixed(double x, unsigned width, unsigned precision) {
   const std::size_t room = ak::text::fixed_max_len(width, precision);
   auto buf = std::make_unique<char[]>(room);
@@ -136,6 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view token(reinterpret_cast<const char*>(data), size);
   check_parse_float(token);
   check_parse_int(token);
+  check_scans(token);
 
   // The value the token parses to, when it does, goes through the writers too:
   // it steers the fixed format towards values that are short decimals.

@@ -15,7 +15,9 @@
 //   g++ -std=c++20 -O2 -Iframe/pure/src fuzz/numbers_check.cpp frame/pure/src/text/float_parse.cpp
 //       frame/pure/src/text/int_parse.cpp frame/pure/src/text/number_format.cpp -o numbers_check
 //   ./numbers_check [scale [seed]]   (scale multiplies the case counts, default 1;
-//                                     scale 0 skips the timings)
+//                                     below 0.5 the timings are skipped and the
+//                                     eight-digit groups are sampled, not all
+//                                     checked: `make check-numbers` runs 0.02)
 // As a libFuzzer harness:
 //   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -DAK_LIBFUZZER ...
 // Exits non-zero on any mismatch.
@@ -25,11 +27,13 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cctype>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -287,6 +291,79 @@ bool check_write_int_one(Tally& t, std::uint64_t bits, unsigned width) {
   return ok;
 }
 
+
+// The token scans inside a line: the token starts at `start` and runs to the
+// first ASCII whitespace byte (TAB, LF, FF, CR, SPACE) or the line's end, by
+// a plain byte loop. scan_float / scan_int64 must find that end, and give
+// exactly what parse_float / parse_int64 give for that token, leaving the
+// output alone on failure. The line lives in an exact-size heap block, so
+// AddressSanitizer sees any load outside [readable, end).
+bool is_separator(char c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
+
+bool check_scan_line(Tally& t, const std::string& text, std::size_t start, std::size_t readable_from) {
+  if (start >= text.size() || is_separator(text[start])) return true;
+  ++t.cases;
+  const std::size_t n = text.size();
+  std::unique_ptr<char[]> block(new char[n]);
+  std::memcpy(block.get(), text.data(), n);
+  const char* const line = block.get();
+  const char* const end = line + n;
+  const char* const p = line + start;
+  const char* const readable = line + (readable_from <= start ? readable_from : start);
+  std::size_t stop = start;
+  while (stop < n && !is_separator(text[stop])) ++stop;
+  const std::string_view token(p, stop - start);
+
+  bool ok = true;
+  std::string why;
+  {
+    const double sentinel = -7.25;
+    double want = sentinel, got = sentinel;
+    const char* err = ak::text::parse_float(token, want);
+    const ak::text::ScanResult r = ak::text::scan_float(p, end, readable, got);
+    if (r.end != line + stop) {
+      ok = false;
+      why = "scan_float end " + std::to_string(r.end - line) + " want " + std::to_string(stop);
+    } else if (r.ok != (err == nullptr)) {
+      ok = false;
+      why = std::string("scan_float ok=") + (r.ok ? "1" : "0") + " parse_float " + (err ? err : "ok");
+    } else if (r.ok ? !same_double(got, want) : !same_double(got, sentinel)) {
+      ok = false;
+      why = "scan_float value " + hex(got) + " want " + hex(r.ok ? want : sentinel);
+    } else if (err != nullptr && err != ak::text::kFloatInvalid) {
+      ok = false;
+      why = "parse_float failure text";
+    }
+  }
+  if (ok) {
+    std::int64_t want = 0x5a5a, got = 0x5a5a;
+    const char* err = ak::text::parse_int64(token, want);
+    const ak::text::IntScanResult r = ak::text::scan_int64(p, end, readable, got);
+    if (r.end != line + stop) {
+      ok = false;
+      why = "scan_int64 end " + std::to_string(r.end - line) + " want " + std::to_string(stop);
+    } else if (r.error != err || got != want) {
+      ok = false;
+      why = std::string("scan_int64 ") + (r.error ? r.error : std::to_string(got)) + " want " +
+            (err ? err : std::to_string(want));
+    }
+  }
+  if (!ok) {
+    std::string shown_line;
+    for (char c : text) {
+      char b[8];
+      if (c >= 0x21 && c < 0x7f) {
+        shown_line.push_back(c);
+      } else {
+        std::snprintf(b, sizeof b, "\\x%02x", static_cast<unsigned char>(c));
+        shown_line += b;
+      }
+    }
+    report(t, "line [" + shown_line + "] at " + std::to_string(start) + ": " + why);
+  }
+  return ok;
+}
+
 #ifndef AK_LIBFUZZER
 
 // Faster variant for tokens built to be valid: skips the regular expression.
@@ -483,6 +560,249 @@ std::size_t int_token(Rng& r, char* out) {
   return static_cast<std::size_t>(p - out);
 }
 
+
+// ---------------------------------------------------------------- halfway tokens
+
+// Exact decimal of the midpoint between x (finite, >= 0) and the next double
+// up (2^1024 after the largest): its significant digits and the decimal
+// exponent of the first. The midpoint (2m + 1) * 2^(e - 1) has a 54-bit
+// odd factor, exact in a long double, which glibc prints exactly.
+void midpoint_digits(double x, std::string& digits, int& exp10) {
+  long double mid;
+  if (x == std::numeric_limits<double>::max()) {
+    mid = static_cast<long double>(x) + ::ldexpl(1.0L, 970);
+  } else {
+    const double y = std::nextafter(x, HUGE_VAL);
+    mid = (static_cast<long double>(x) + static_cast<long double>(y)) / 2;
+  }
+  char buf[1000];
+  std::snprintf(buf, sizeof buf, "%.800Le", mid);
+  const char* e = std::strchr(buf, 'e');
+  exp10 = std::atoi(e + 1);
+  digits.clear();
+  for (const char* c = buf; c != e; ++c) {
+    if (*c >= '0' && *c <= '9') digits.push_back(*c);
+  }
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+}
+
+// Adds delta (-9..9) to the decimal integer in `digits` (no sign), keeping
+// its length unless a carry adds a digit; a result below zero stays "0".
+void add_to_last(std::string& digits, int delta) {
+  int carry = delta;
+  for (std::size_t i = digits.size(); i-- > 0 && carry != 0;) {
+    int d = digits[i] - '0' + carry;
+    carry = 0;
+    while (d < 0) {
+      d += 10;
+      --carry;
+    }
+    while (d > 9) {
+      d -= 10;
+      ++carry;
+    }
+    digits[i] = static_cast<char>('0' + d);
+  }
+  if (carry > 0) digits.insert(digits.begin(), static_cast<char>('0' + carry));
+  if (carry < 0) digits = "0";
+}
+
+// Writes the value 0.d1d2d3... * 10^(exp10 + 1) (digits = d1d2d3..., exp10
+// the exponent of d1) in one of several equivalent shapes: scientific with
+// the point after some digit, with leading or trailing zeros, or plain
+// positional; with a random sign.
+std::string shaped_token(Rng& r, const std::string& digits, long exp10) {
+  std::string out;
+  switch (r.below(3)) {
+    case 0: out.push_back('-'); break;
+    case 1: if (r.below(4) == 0) out.push_back('+'); break;
+    default: break;
+  }
+  const auto n = static_cast<long>(digits.size());
+  const int shape = static_cast<int>(r.below(6));
+  if (shape == 0 && exp10 >= -25 && exp10 < 40) {
+    // Positional, no exponent.
+    if (exp10 < 0) {
+      out += "0.";
+      out.append(static_cast<std::size_t>(-exp10 - 1), '0');
+      out += digits;
+    } else if (exp10 + 1 >= n) {
+      out += digits;
+      out.append(static_cast<std::size_t>(exp10 + 1 - n), '0');
+      if (r.coin()) out += ".";
+    } else {
+      out += digits.substr(0, static_cast<std::size_t>(exp10 + 1));
+      out += ".";
+      out += digits.substr(static_cast<std::size_t>(exp10 + 1));
+    }
+    return out;
+  }
+  // Point after `lead` digits (0 = before all of them), then extra zeros.
+  const long lead = shape == 1 ? 0 : shape == 2 ? static_cast<long>(r.below(static_cast<std::uint64_t>(n) + 1)) : 1;
+  const long front_zeros = shape == 3 ? static_cast<long>(r.below(30)) : 0;
+  const long back_zeros = shape == 4 ? static_cast<long>(r.below(30)) : 0;
+  std::string body;
+  if (lead == 0) {
+    body = "0.";
+    body.append(static_cast<std::size_t>(front_zeros), '0');
+    body += digits;
+  } else {
+    body.append(static_cast<std::size_t>(front_zeros), '0');
+    body += digits.substr(0, static_cast<std::size_t>(lead));
+    if (lead < n || r.coin()) body += ".";
+    body += digits.substr(static_cast<std::size_t>(lead));
+  }
+  body.append(static_cast<std::size_t>(back_zeros), '0');
+  // value = 0.digits * 10^(exp10 + 1); the body reads digits with the point
+  // after `lead` of them, behind `front_zeros` zeros when lead = 0.
+  const long e = lead == 0 ? exp10 + 1 + front_zeros : exp10 - (lead - 1);
+  out += body;
+  out.push_back(r.coin() ? 'e' : 'E');
+  if (e < 0) {
+    out.push_back('-');
+  } else if (r.below(3) == 0) {
+    out.push_back('+');
+  }
+  if (r.below(6) == 0) out.append(r.below(20), '0');  // exponent with leading zeros
+  out += std::to_string(e < 0 ? -e : e);
+  return out;
+}
+
+// A double whose midpoint to the next one is worth checking: any bit
+// pattern, subnormals, the extremes and their neighbours, coordinates.
+double halfway_base(Rng& r) {
+  switch (r.below(8)) {
+    case 0: {
+      const double x = std::bit_cast<double>(r.next() & 0x7fffffffffffffffull);
+      return std::isfinite(x) ? x : 1.0;
+    }
+    case 1: return std::bit_cast<double>(r.next() & 0x000fffffffffffffull);  // subnormal
+    case 2: return std::bit_cast<double>(r.below(64));                       // smallest subnormals, zero
+    case 3: return std::nextafter(std::numeric_limits<double>::max(), 0.0 + static_cast<double>(r.below(2)) * 1e300);
+    case 4: return std::bit_cast<double>(0x0010000000000000ull + r.below(64) - 32);  // around the smallest normal
+    case 5: return std::fabs(static_cast<double>(r.below(1u << 30)) * std::pow(10.0, static_cast<int>(r.below(30)) - 15));
+    default: return std::fabs((r.unit() * 2 - 1) * std::pow(10.0, static_cast<int>(r.below(12)) - 6));
+  }
+}
+
+// A token of `sig` significant digits (16..19, or 20..800) near the midpoint
+// above a random double: the midpoint's digits cut or padded to `sig`
+// digits, then moved by a few units of the last digit, or the exact
+// midpoint with a non-zero digit far behind it.
+std::string halfway_token(Rng& r, std::size_t sig) {
+  const double x = halfway_base(r);
+  std::string digits;
+  int exp10;
+  midpoint_digits(x, digits, exp10);
+  long e = exp10;
+  if (digits.size() > sig) {
+    const bool round_up = r.coin();
+    digits.resize(sig);
+    if (round_up) add_to_last(digits, 1);
+  } else {
+    digits.append(sig - digits.size(), '0');
+  }
+  switch (r.below(4)) {
+    case 0: break;  // cut (just below the midpoint) or cut plus one unit (just above), or exact
+    case 1: add_to_last(digits, static_cast<int>(r.below(7)) - 3); break;
+    case 2: digits += std::string(r.below(40), '0') + static_cast<char>('1' + r.below(9)); break;  // sticky
+    default: {
+      // The exact midpoint when it fits, else the cut one.
+      std::string exact;
+      int ee;
+      midpoint_digits(x, exact, ee);
+      if (exact.size() <= sig) {
+        digits = exact;
+        e = ee;
+      }
+    }
+  }
+  if (digits.size() > 1 && digits.size() > sig + 1 && digits[0] == '0') digits.erase(0, 1);
+  if (digits == "0") digits = "1";
+  return shaped_token(r, digits, e);
+}
+
+// Exponents at the edges: near 10^308 and 10^-324 with short mantissas,
+// and the same values written with many zeros.
+std::string edge_token(Rng& r) {
+  std::string digits = std::to_string(1 + r.below(999999999999ull));
+  long e;
+  switch (r.below(4)) {
+    case 0: e = 300 + static_cast<long>(r.below(15)); break;
+    case 1: e = -330 + static_cast<long>(r.below(25)); break;
+    case 2: e = -308 + static_cast<long>(r.below(4)); break;
+    default: e = (r.coin() ? 1 : -1) * static_cast<long>(300 + r.below(100000)); break;
+  }
+  return shaped_token(r, digits, e);
+}
+
+// A token for the line scans: valid numbers of every kind, junk over the
+// grammar's characters, integers, and words that a prefix of is valid.
+std::string scan_token(Rng& r) {
+  char buf[2000];
+  static const char* const kWords[] = {"inf", "infinity", "infinit", "infinityy", "nan", "nan(1)", "NaN", "INF",
+                                       "1e", "1e5x", "1e+", "1e-5.", "1.5.2", "0x10", "1d5", "--1", "+", "-",
+                                       ".", "-.e1", "1_0", "9223372036854775808", "-9223372036854775808",
+                                       "99999999999999999999", "12345678", "123456789012345678", "0.0", "-0"};
+  switch (r.below(8)) {
+    case 0: return std::string(buf, random_token(r, buf));
+    case 1: return std::string(buf, junk_token(r, buf));
+    case 2: return std::string(buf, int_token(r, buf));
+    case 3: return kWords[r.below(sizeof kWords / sizeof kWords[0])];
+    case 4: return halfway_token(r, 16 + r.below(4));
+    case 5: return std::string(buf, printed_token(r, buf, sizeof buf));
+    case 6: {  // the usual fixed formats
+      static const char* const kFormats[] = {"%.15f", "%.16f", "%.8f", "%.3f", "%.0f", "%g"};
+      const double x = (r.unit() * 2 - 1) * std::pow(10.0, static_cast<int>(r.below(8)) - 3);
+      return std::string(buf, static_cast<std::size_t>(std::snprintf(buf, sizeof buf, kFormats[r.below(6)], x)));
+    }
+    default: return std::to_string(static_cast<std::int64_t>(r.next() >> r.below(64)) * (r.coin() ? 1 : -1));
+  }
+}
+
+// Bytes around a token: separators, and bytes that join the token (digits,
+// letters, vertical tab, NUL, non-ASCII).
+std::string scan_filler(Rng& r, std::size_t n) {
+  static const char kBytes[] = " \t\n\r\f\v\0\x80\xff\xa0" "0123456789.eE+-xX";
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) {
+    out.push_back(r.below(3) == 0 ? static_cast<char>(r.next()) : kBytes[r.below(sizeof kBytes - 1)]);
+  }
+  return out;
+}
+
+bool check_scan_random(Tally& t, Rng& r) {
+  const std::string token = scan_token(r);
+  std::string before = scan_filler(r, r.below(4) == 0 ? r.below(12) : 0);
+  if (!before.empty() && r.coin()) before.back() = ' ';
+  const std::string after = scan_filler(r, r.below(3) == 0 ? 0 : r.below(12));
+  const std::string line = before + token + after;
+  const std::size_t readable = r.below(4) == 0 ? before.size() : 0;
+  return check_scan_line(t, line, before.size(), readable);
+}
+
+// Dyadic values k / 2^n have exactly n fraction digits, the last a 5: at
+// n - 1 digits an exact tie, at fewer a round, at n or more exact. Also
+// values just below a power of ten, whose rounding carries through nines
+// into the integer part.
+void check_fixed_slow_cases(Tally& t, Rng& r, std::uint64_t n) {
+  for (std::uint64_t i = 0; i < n; ++i) {
+    const unsigned bits = 21 + static_cast<unsigned>(r.below(100));
+    const double k = static_cast<double>((r.next() >> 11) | 1);
+    double x = std::ldexp(k, -static_cast<int>(bits));
+    if (r.coin()) x = -x;
+    const unsigned p = bits - 1 - static_cast<unsigned>(r.below(3));
+    check_fixed_one(t, x, static_cast<unsigned>(r.below(40)), p < 20 ? 20 : p, (i & 7) == 0);
+    check_fixed_one(t, x, 0, bits + static_cast<unsigned>(r.below(3)), false);
+    const double near = std::nextafter(std::pow(10.0, static_cast<int>(r.below(17))), 0.0);
+    check_fixed_one(t, r.coin() ? near : -near, 0, 20 + static_cast<unsigned>(r.below(40)), (i & 7) == 0);
+    // Large magnitudes at any precision.
+    const double big = std::ldexp(static_cast<double>(r.next() >> 11), 63 + static_cast<int>(r.below(960)));
+    if (std::isfinite(big)) check_fixed_one(t, r.coin() ? big : -big, static_cast<unsigned>(r.below(30)),
+                                            static_cast<unsigned>(r.below(30)), (i & 15) == 0);
+  }
+}
+
 // ---------------------------------------------------------------- fixed cases
 
 struct FixedCase {
@@ -521,6 +841,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view token(reinterpret_cast<const char*>(data), size);
   check_int_one(t, token);
   check_parse_one(t, token);
+  // The input as a line: every token through the scans, seen from the
+  // line's start and from the token's own start.
+  const std::string line(token);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (i == 0 || is_separator(line[i - 1])) {
+      check_scan_line(t, line, i, 0);
+      check_scan_line(t, line, i, i);
+    }
+  }
   if (size >= 10) {
     double x;
     std::memcpy(&x, data, 8);
@@ -728,9 +1057,16 @@ int main(int argc, char** argv) {
       for (int i = 0; i < 200; ++i) check_fixed_one(any, random_double(r), 0, p, true);
     tallies.push_back(any);
 
+    Tally slow{"write_fixed big-integer path"};
+    check_fixed_slow_cases(slow, r, count(4e5));
+    tallies.push_back(slow);
+
     // The digit groups of the inline form, for every eight-digit value.
-    Tally groups{"eight-digit groups, all 10^8"};
-    for (std::uint32_t v = 0; v < 100000000; ++v) {
+    // Every value at scale 1 and above, a random sample below (the bounded run).
+    Tally groups{scale >= 1 ? "eight-digit groups, all 10^8" : "eight-digit groups, sampled"};
+    const bool every_group = scale >= 1;
+    for (std::uint64_t i = 0, n = every_group ? 100000000 : count(1e8); i < n; ++i) {
+      const auto v = static_cast<std::uint32_t>(every_group ? i : r.below(100000000));
       char got[8];
       ak::text::digits::put_eight(got, v);
       std::uint32_t back = 0;
@@ -827,6 +1163,32 @@ int main(int argc, char** argv) {
     for (std::uint64_t i = 0, n = count(1e6); i < n; ++i)  // valid tokens through the grammar too
       check_parse_one(junk, std::string_view(buf.data(), random_token(r, buf.data())));
     tallies.push_back(junk);
+
+    Tally half{"parse_float 16-19 digits near halfway vs strtod"};
+    for (std::uint64_t i = 0, n = count(6e6); i < n; ++i) {
+      const std::string tok = halfway_token(r, 16 + r.below(4));
+      check_parse_valid(half, tok.data(), tok.size());
+    }
+    tallies.push_back(half);
+
+    Tally longer{"parse_float 20-800 digits near halfway"};
+    for (std::uint64_t i = 0, n = count(6e5); i < n; ++i) {
+      const std::size_t sig = r.below(4) == 0 ? 20 + r.below(781) : 20 + r.below(30);
+      const std::string tok = halfway_token(r, sig);
+      check_parse_valid(longer, tok.data(), tok.size());
+    }
+    tallies.push_back(longer);
+
+    Tally edges{"parse_float exponent edges vs strtod"};
+    for (std::uint64_t i = 0, n = count(2e6); i < n; ++i) {
+      const std::string tok = edge_token(r);
+      check_parse_valid(edges, tok.data(), tok.size());
+    }
+    tallies.push_back(edges);
+
+    Tally lines{"scan_float / scan_int64 in lines"};
+    for (std::uint64_t i = 0, n = count(6e6); i < n; ++i) check_scan_random(lines, r);
+    tallies.push_back(lines);
   }
 
   {  // integer parse and integer fields
@@ -860,7 +1222,7 @@ int main(int argc, char** argv) {
   }
   std::printf("total %llu cases, %llu mismatches\n", static_cast<unsigned long long>(total),
               static_cast<unsigned long long>(bad));
-  if (scale > 0) run_timings();
+  if (scale >= 0.5) run_timings();
   return bad == 0 ? 0 : 1;
 }
 

@@ -95,10 +95,11 @@ std::optional<Failure> AtomLineReader::read(std::span<const std::string_view> li
           break;
         }
         case Kind::integer: {
-          token_end = text::token_end(p + 1, end);
-          const std::string_view token(p, static_cast<std::size_t>(token_end - p));
-          if (const char* error = text::parse_int64(token, ints[step.column])) [[unlikely]] {
-            return token_failure(line_ + k, token, "int", error);
+          const text::IntScanResult number = text::scan_int64(p, end, begin, ints[step.column]);
+          token_end = number.end;
+          if (number.error != nullptr) [[unlikely]] {
+            return token_failure(line_ + k, std::string_view(p, static_cast<std::size_t>(token_end - p)), "int",
+                                 number.error);
           }
           break;
         }

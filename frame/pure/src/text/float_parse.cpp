@@ -1,30 +1,34 @@
 #include "text/float_parse.hpp"
 
-#include "text/pow10.hpp"
-#include "text/tokenizer.hpp"
-
 #include <bit>
-#include <charconv>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <limits>
-#include <system_error>
 
-// Strategy: the grammar is checked here while the digit runs are located and
-// gathered, eight bytes at a time, into a 64-bit integer m, and the exponent
-// is read. When the token has at most 19 digits, its value is m * 10^E
-// exactly, and three exact routes produce the double:
-//   - m <= 2^53 and |E| <= 22: one correctly rounded IEEE multiply or divide
-//     of two exactly representable numbers;
-//   - 0 <= E <= 27: m * 5^E is an exact 128-bit integer, rounded to 53 bits;
-//   - -27 <= E < 0: m / 5^E by an exact 128-by-64-bit division (with a
-//     precomputed reciprocal), rounded to 53 bits with the remainder as
-//     sticky bit.
-// Longer tokens are trimmed of zeros that carry no value and retried; the
-// rest (more than 19 significant digits, larger exponents) goes to
-// std::from_chars, which is exact for any length; its out-of-range result
-// is turned into infinity or zero here.
+#include "text/bigint.hpp"
+#include "text/digit_words.hpp"
+#include "text/pow10.hpp"
+#include "text/pow10_table.hpp"
+
+// Strategy: one pass over the token checks the grammar, finds the token's
+// end and gathers the digits, eight bytes at a time, into a 64-bit integer
+// m; the value is m * 10^q.
+//
+// Up to 19 digits m is exact, and the product of m (shifted to a set top bit)
+// with T, the 128-bit truncated significand of 10^q, brackets the exact
+// value: its top 64 bits are exact (q in [0, 27], where T is 5^q shifted) or
+// too small by less than 2. The rounding of everything in the bracket is the
+// same unless the bracket holds a midpoint between two doubles, which shows
+// as a fixed pattern of the bits under the 53 kept ones (round bit 0, all
+// below it 1), about one case in a thousand; a second product with the low
+// half of T then narrows the bracket 2^64 times. No further branch depends on
+// the digits, so mixed token shapes cost no mispredictions.
+//
+// What the products cannot decide (a midpoint within 2^-64 of a unit, or a
+// token of more than 19 significant digits whose two 19-digit neighbours
+// round apart) is decided by comparing the exact decimal with the midpoint
+// as big integers. Past 800 significant digits only whether a non-zero digit
+// follows matters (a midpoint has at most 768 significant digits), so the
+// rest collapses into one sticky digit.
 
 namespace ak::text {
 
@@ -34,355 +38,460 @@ const char kFloatInvalid[] = "invalid float literal";
 namespace {
 
 using u128 = unsigned __int128;
+using std::int64_t;
+using std::uint64_t;
 
-constexpr double kExactPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+using namespace words;
 
-// For 5^k (k <= 27, below 2^63): the value, the divisor normalised to a set
-// top bit, its bit length, and the reciprocal floor((2^128 - 1) / d) - 2^64
-// of the division by invariant integers of Moller and Granlund (2011).
-constexpr int kMaxPow5 = 27;
-struct Pow5 {
-  std::uint64_t value;
-  std::uint64_t divisor;
-  std::uint64_t inverse;
-  int bits;
-};
-struct Pow5Table {
-  Pow5 entry[kMaxPow5 + 1];
-  constexpr Pow5Table() : entry() {
-    std::uint64_t f = 1;
-    for (int k = 0; k <= kMaxPow5; ++k) {
-      const int bits = 64 - std::countl_zero(f);
-      const std::uint64_t d = f << (64 - bits);
-      const auto v = static_cast<std::uint64_t>(~u128{0} / d - (u128{1} << 64));
-      entry[k] = Pow5{f, d, v, bits};
-      f *= 5;
+constexpr double kExactPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+constexpr uint64_t kInfBits = 0x7ff0000000000000ull;
+constexpr uint64_t kNanBits = 0x7ff8000000000000ull;
+
+// ---------------------------------------------------------------- bytes
+
+// Consumes the run of digits at p, appending them to m (modulo 2^64; the
+// caller counts the digits), and returns the position after the run; `stop`
+// gets the byte there (a space at `end`). One word per eight digits: neither
+// the run's length nor its value costs a branch or a multiply per digit.
+[[gnu::always_inline]] inline const char* take_run(const char* p, const char* end, const char* readable,
+                                                   uint64_t& m, unsigned& stop) noexcept {
+  for (;;) {
+    const uint64_t w = fetch(p, end, readable);
+    const uint64_t flags = non_digit_bytes(w);
+    if (flags == 0) {
+      m = m * 100000000 + eight_digits(w);
+      p += 8;
+      continue;
     }
+    const unsigned at = static_cast<unsigned>(std::countr_zero(flags)) - 7;  // 8 * digit count
+    m = m * kPow10[at / 8] + eight_digits(leading_group(w, at));
+    stop = static_cast<unsigned>(w >> at) & 0xff;
+    return p + at / 8;
   }
+}
+
+// First ASCII whitespace byte at or after p, or `end`.
+const char* token_end(const char* p, const char* end) noexcept {
+  while (p != end && !is_space(static_cast<unsigned char>(*p))) ++p;
+  return p;
+}
+
+// ---------------------------------------------------------------- rounding
+
+using pow10_table::kPow10Significand;
+constexpr int kMinQ = pow10_table::kMinExponent;
+constexpr int kMaxQ = pow10_table::kMaxExponent;
+
+// floor(q * log2(10)) for q in the table's range (checked by its generator).
+constexpr int floor_log2_pow10(int q) noexcept { return (q * 217706) >> 16; }
+
+struct Rounded {
+  uint64_t bits;  // the double's bits, or when !decided the lower of two candidates
+  bool decided;   // false: the result is bits or the next double up
 };
-constexpr Pow5Table kPow5;
 
-// Quotient and remainder of (u1 * 2^64 + u0) / d for d with its top bit set
-// and u1 < d, using the precomputed reciprocal v of d.
-struct QuotientRemainder {
-  std::uint64_t q;
-  std::uint64_t r;
-};
-inline QuotientRemainder divide_2by1(std::uint64_t u1, std::uint64_t u0, std::uint64_t d,
-                                     std::uint64_t v) noexcept {
-  u128 q = static_cast<u128>(v) * u1;
-  q += (static_cast<u128>(u1) << 64) | u0;
-  std::uint64_t q1 = static_cast<std::uint64_t>(q >> 64) + 1;
-  const auto q0 = static_cast<std::uint64_t>(q);
-  std::uint64_t r = u0 - q1 * d;
-  // The first correction happens for about half of all inputs: keep it
-  // free of branches.
-  const std::uint64_t adjust = std::uint64_t{0} - static_cast<std::uint64_t>(r > q0);
-  q1 += adjust;
-  r += adjust & d;
-  if (r >= d) [[unlikely]] {
-    ++q1;
-    r -= d;
-  }
-  return {q1, r};
-}
-
-// The double mant * 2^e for mant in [2^52, 2^53] and a result in the normal
-// range. The hidden bit is added into the exponent field, so a mantissa that
-// rounding carried up to 2^53 lands on the next binade by itself.
-inline double assemble(std::uint64_t mant, int e) noexcept {
-  return std::bit_cast<double>((static_cast<std::uint64_t>(e + 1074) << 52) + mant);
-}
-
-// Nearest double to (t + s) * 2^e, where s is 0 when !sticky and strictly
-// between 0 and 1 otherwise; t >= 2^53 and the result is normal. The round-up
-// decision is data dependent, so it is computed without branches.
-inline double round_to_double(std::uint64_t t, bool sticky, int e) noexcept {
-  const int shift = 64 - std::countl_zero(t) - 53;
-  const std::uint64_t mant = t >> shift;
-  const std::uint64_t rest = t & ((std::uint64_t{1} << shift) - 1);
-  const std::uint64_t half = std::uint64_t{1} << (shift - 1);
-  const bool up = (rest > half) | ((rest == half) & (sticky | ((mant & 1) != 0)));
-  return assemble(mant + up, e + shift);
-}
-
-// Nearest double to m * 10^e for m > 0 and 0 <= e <= 27.
-inline double scale_up(std::uint64_t m, int e) noexcept {
-  const u128 product = static_cast<u128>(m) * kPow5.entry[e].value;  // < 2^127
-  const auto high = static_cast<std::uint64_t>(product >> 64);
-  if (high == 0) {
-    const auto low = static_cast<std::uint64_t>(product);
-    const int bits = 64 - std::countl_zero(low);
-    if (bits <= 53) return assemble(low << (53 - bits), e - (53 - bits));  // exact
-    return round_to_double(low, false, e);
-  }
-  const int shift = 64 - std::countl_zero(high);
-  const auto top = static_cast<std::uint64_t>(product >> shift);
-  const bool sticky = (product & ((u128{1} << shift) - 1)) != 0;
-  return round_to_double(top, sticky, e + shift);
-}
-
-// Nearest double to m * 10^-k for m > 0 and 1 <= k <= 27. With M = m * 2^lz
-// and D = 5^k * 2^(64 - bits) both normalised to a set top bit,
-//   m * 10^-k = (M / D) * 2^(64 - bits - lz - k),
-// and T = floor(M * 2^63 / D) lies in [2^62, 2^64) with an exact remainder.
-inline double scale_down(std::uint64_t m, int k) noexcept {
-  const Pow5& p = kPow5.entry[k];
+// Nearest double to m * 10^q (m != 0, q in the table's range) from both
+// halves of T: u = floor(w * T / 2^64) for w = m shifted to a set top bit.
+// With T exact (0 <= q <= 55) the value is u + (w * T mod 2^64) / 2^64 in
+// units of 2^64; otherwise it lies strictly between u and u + 2, and is
+// undecided when u + 1 is a midpoint. Also handles subnormal, zero and
+// infinite results.
+[[gnu::noinline]] Rounded round_full(uint64_t m, int q) noexcept {
   const int lz = std::countl_zero(m);
-  const std::uint64_t big = m << lz;
-  const QuotientRemainder qr = divide_2by1(big >> 1, big << 63, p.divisor, p.inverse);
-  return round_to_double(qr.q, qr.r != 0, 1 - p.bits - lz - k);
-}
-
-inline bool is_digit(char c) noexcept {
-  return static_cast<unsigned char>(static_cast<unsigned char>(c) - '0') < 10;
-}
-
-
-
-// Eight digits at a time: the serial m = 10 m + d chain costs a multiply and
-// an add per digit, which dominates a 17-digit token. Byte i of the loaded
-// word is the i-th character (little-endian load).
-static_assert(std::endian::native == std::endian::little, "digit groups assume little-endian loads");
-
-inline std::uint64_t load8(const char* p) noexcept {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
-// Value of the eight ASCII digits in v, first character most significant.
-inline std::uint32_t eight_digits(std::uint64_t v) noexcept {
-  v -= 0x3030303030303030ull;  // bytes d0..d7
-  // Byte 2i becomes 10*d(2i) + d(2i+1) (a two-digit value below 100).
-  v = v * 10 + (v >> 8);
-  // Combine the four two-digit values: (p0*100 + p1) * 10^4 + (p2*100 + p3).
-  const std::uint64_t even = v & 0x000000ff000000ffull;          // p0 and p2
-  const std::uint64_t odd = (v >> 16) & 0x000000ff000000ffull;   // p1 and p3
-  v = (even * (100 + (1000000ull << 32)) + odd * (1 + (10000ull << 32))) >> 32;
-  return static_cast<std::uint32_t>(v);
-}
-
-// Appends the n digits at p to m (m * 10^n + their value, modulo 2^64). Bytes
-// from `readable` on may be loaded.
-inline std::uint64_t append_digits(std::uint64_t m, const char* p, std::size_t n,
-                                   const char* readable) noexcept {
-  for (; n >= 8; n -= 8, p += 8) m = m * 100000000 + eight_digits(load8(p));
-  if (n == 0) return m;
-  if (static_cast<std::size_t>(p - readable) + n >= 8) {
-    // Load the eight bytes ending at the last digit and turn the 8 - n bytes
-    // in front of the wanted digits into '0'.
-    const std::uint64_t keep = ~std::uint64_t{0} << (8 * (8 - n));
-    const std::uint64_t v = (load8(p + n - 8) & keep) | (0x3030303030303030ull & ~keep);
-    return m * kPow10[n] + eight_digits(v);
+  const uint64_t w = m << lz;
+  const pow10_table::Significand& t = kPow10Significand[q - kMinQ];
+  const u128 low_product = static_cast<u128>(w) * t.low;
+  const u128 u = static_cast<u128>(w) * t.high + (low_product >> 64);  // below 2^128
+  const auto under = static_cast<uint64_t>(low_product);
+  const bool exact = q >= 0 && q <= 55;
+  const auto upper = static_cast<int>(u >> 127);
+  const int biased = floor_log2_pow10(q) + 1086 + upper - lz;
+  if (biased >= 2047) return {kInfBits, true};
+  // Round bit position in u: 53 bits kept under the top bit for normal
+  // results, fewer for subnormal ones.
+  int round_pos = 64 + 9 + upper;
+  uint64_t base = 0;
+  if (biased >= 1) {
+    base = static_cast<uint64_t>(biased - 1) << 52;  // the hidden bit adds the last 1
+  } else {
+    round_pos += 1 - biased;
+    if (round_pos >= 128) return {0, true};  // below 2^127 units: under half the smallest subnormal
   }
-  for (; n != 0; --n, ++p) m = m * 10 + static_cast<unsigned>(*p - '0');
-  return m;
+  const u128 half = u128{1} << round_pos;
+  const u128 rest = u & ((half << 1) - 1);  // all of u when round_pos is 127
+  const uint64_t mant = round_pos == 127 ? 0 : static_cast<uint64_t>(u >> (round_pos + 1));
+  bool up;
+  if (exact) {
+    up = rest > half || (rest == half && (under != 0 || (mant & 1) != 0));
+  } else {
+    if (rest == half - 1) return {base + mant, false};
+    up = rest >= half;
+  }
+  return {base + mant + up, true};
 }
 
-// High bit of every byte of v that is not an ASCII digit.
-inline std::uint64_t non_digit_bytes(std::uint64_t v) noexcept {
-  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-  const std::uint64_t low7 = v & ~kHighBits;
-  const std::uint64_t at_least_3a = low7 + 0x4646464646464646ull;  // no carry between bytes
-  const std::uint64_t at_least_30 = low7 + 0x5050505050505050ull;
-  return (v | at_least_3a | ~at_least_30) & kHighBits;
+// Nearest double to m * 10^q for m != 0 and q in the table's range, from
+// one 64x64-bit product: true with the bits in `bits`, or false (about one
+// case in a thousand, and subnormal or infinite results) for round_full.
+[[gnu::always_inline]] inline bool round_one_product(uint64_t m, int q, uint64_t& bits) noexcept {
+  const int lz = std::countl_zero(m);
+  const u128 product = static_cast<u128>(m << lz) * kPow10Significand[q - kMinQ].high;
+  const auto hi = static_cast<uint64_t>(product >> 64);
+  const auto lo = static_cast<uint64_t>(product);
+  const auto upper = static_cast<unsigned>(hi >> 63);
+  const int biased = floor_log2_pow10(q) + 1086 + static_cast<int>(upper) - lz;
+  const unsigned below = 9 + upper;  // bits of hi under the round bit
+  const uint64_t round_and_below = (uint64_t{2} << below) - 1;
+  // With T truncated the exact value lies in (hi, hi + 2) units of 2^128;
+  // when hi + 1 is a midpoint the bracket does not decide.
+  const bool inexact = static_cast<unsigned>(q) > 27;
+  if (static_cast<unsigned>(biased - 1) >= 2046u ||
+      (inexact & ((hi & round_and_below) == (round_and_below >> 1)))) [[unlikely]] {
+    return false;
+  }
+  const uint64_t top = hi >> below;  // 53 bits and the round bit
+  // Inexact values are never exactly a midpoint here: only the round bit counts.
+  const bool sticky = ((hi & (round_and_below >> 1)) | lo) != 0 || inexact;
+  const uint64_t up = top & ((top >> 1) | sticky) & 1;
+  bits = (static_cast<uint64_t>(biased - 1) << 52) + (top >> 1) + up;
+  return true;
 }
 
-// Appends the leading digits of v (the characters in its low bytes, up to the
-// first non-digit byte) to m, and returns how many there were.
-inline std::size_t take_leading(std::uint64_t v, std::uint64_t& m) noexcept {
-  const std::uint64_t stops = non_digit_bytes(v);
-  if (stops == 0) {
-    m = m * 100000000 + eight_digits(v);
-    return 8;
-  }
-  const auto n = static_cast<std::size_t>(std::countr_zero(stops)) / 8;
-  if (n != 0) {
-    // Move the n digits to the end of the group, '0' in front of them.
-    const std::uint64_t group = (v << (64 - 8 * n)) | (0x3030303030303030ull >> (8 * n));
-    m = m * kPow10[n] + eight_digits(group);
-  }
-  return n;
+inline Rounded round_decimal(uint64_t m, int q) noexcept {
+  uint64_t bits;
+  if (round_one_product(m, q, bits)) return {bits, true};
+  return round_full(m, q);
 }
 
-// Consumes the run of digits at p, appending them to m (modulo 2^64, the
-// caller counts the digits), and returns the end of the run. Works on groups
-// of eight bytes, so that neither the run's length nor its value costs a
-// branch or a multiply per digit. Bytes from `readable` on may be loaded.
-inline const char* take_digits(const char* p, const char* end, const char* readable,
-                               std::uint64_t& m) noexcept {
-  while (end - p >= 8) {
-    const std::size_t n = take_leading(load8(p), m);
-    p += n;
-    if (n != 8) return p;
+// ---------------------------------------------------------------- exact decision
+
+using Big = BigUint<64>;  // 4096 bits; the largest operand below has about 2700
+
+// Sign of (a * 10^qd) - (the midpoint between the double with bits b and the
+// next one up), both exact.
+int compare_with_midpoint(Big a, int64_t qd, uint64_t b) noexcept {
+  const uint64_t field = b >> 52;
+  const uint64_t fraction = b & ((uint64_t{1} << 52) - 1);
+  const uint64_t mant = field == 0 ? fraction : fraction | (uint64_t{1} << 52);
+  // Midpoint = (2 mant + 1) * 2^(e - 1), e the exponent of the last bit.
+  Big mid(2 * mant + 1);
+  int64_t mid_exp = (field == 0 ? -1074 : static_cast<int64_t>(field) - 1075) - 1;
+  int64_t a_exp = 0;
+  if (qd >= 0) {
+    a.mul_pow5(static_cast<uint64_t>(qd));
+    a_exp = qd;
+  } else {
+    mid.mul_pow5(static_cast<uint64_t>(-qd));
+    mid_exp -= qd;
   }
-  const auto left = static_cast<std::size_t>(end - p);
-  if (left == 0) return p;
-  if (end - readable >= 8) {
-    // The eight bytes ending at `end`, shifted so that p's byte comes first;
-    // the zero bytes shifted in stop the run.
-    return p + take_leading(load8(end - 8) >> (8 * (8 - left)), m);
+  if (a_exp > mid_exp) {
+    a.shift_left(static_cast<uint64_t>(a_exp - mid_exp));
+  } else {
+    mid.shift_left(static_cast<uint64_t>(mid_exp - a_exp));
   }
-  const char* q = p;
-  while (q != end && is_digit(*q)) ++q;
-  m = append_digits(m, p, static_cast<std::size_t>(q - p), readable);
-  return q;
+  return compare(a, mid);
+}
+
+// The nearest double to a * 10^qd, given that it is b or the next double up.
+uint64_t decide(const Big& a, int64_t qd, uint64_t b) noexcept {
+  if (b >= kInfBits) return b;
+  const int c = compare_with_midpoint(a, qd, b);
+  return b + static_cast<uint64_t>(c > 0 || (c == 0 && (b & 1) != 0));
+}
+
+// Nearest double to m * 10^q (m != 0, q in the table's range) when one
+// product does not decide.
+[[gnu::noinline]] uint64_t decimal_bits_slow(uint64_t m, int q) noexcept {
+  const Rounded r = round_full(m, q);
+  return r.decided ? r.bits : decide(Big(m), q, r.bits);
+}
+
+[[gnu::always_inline]] inline uint64_t decimal_bits(uint64_t m, int q) noexcept {
+  uint64_t bits;
+  if (round_one_product(m, q, bits)) [[likely]] return bits;
+  return decimal_bits_slow(m, q);
+}
+
+// Nearest double to the digits in [int_begin, int_end) and [frac_begin,
+// frac_end) (the point between them, when there is one, is the only other
+// byte) times 10^exponent: the tokens whose digits did not fit 64 bits.
+[[gnu::noinline]] uint64_t long_value(const char* int_begin, const char* int_end, const char* frac_begin,
+                                      const char* frac_end, int64_t exponent) noexcept {
+  // The first significant digit and its decimal exponent.
+  const char* first = int_begin;
+  while (first != int_end && *first == '0') ++first;
+  int64_t lead_exp;
+  if (first != int_end) {
+    lead_exp = exponent + (int_end - first) - 1;
+  } else {
+    first = frac_begin;
+    while (first != frac_end && *first == '0') ++first;
+    if (first == frac_end) return 0;
+    lead_exp = exponent - (first - frac_begin) - 1;
+  }
+  if (lead_exp >= 309) return kInfBits;  // at least 10^309
+  if (lead_exp <= -325) return 0;        // below 10^-324, under half the smallest subnormal
+
+  // Trailing zeros carry no value.
+  const char* last = frac_end != frac_begin ? frac_end : int_end;
+  while (last[-1] == '0' || last[-1] == '.') --last;
+  const bool point_inside = first < int_end && last > int_end;
+  const int64_t count = (last - first) - point_inside;
+
+  // The first (up to) 19 digits.
+  const int64_t head = count < 19 ? count : 19;
+  uint64_t m = 0;
+  const char* c = first;
+  for (int64_t i = 0; i < head; ++c) {
+    if (*c == '.') continue;
+    m = m * 10 + static_cast<unsigned>(*c - '0');
+    ++i;
+  }
+  const int q = static_cast<int>(lead_exp - (head - 1));  // within the table by the bounds above
+  const Rounded low = round_decimal(m, q);
+  if (count <= 19) return low.decided ? low.bits : decide(Big(m), q, low.bits);
+
+  // The value lies strictly between m * 10^q and (m + 1) * 10^q.
+  if (low.decided) {
+    const Rounded high = round_decimal(m + 1, q);
+    if (high.decided && high.bits == low.bits) return low.bits;
+  }
+  constexpr int64_t kMaxDigits = 800;
+  Big a;
+  int64_t used = 0;
+  c = first;
+  while (used < count && used < kMaxDigits) {
+    uint64_t chunk = 0;
+    int n = 0;
+    for (; n < 19 && used < count && used < kMaxDigits; ++c) {
+      if (*c == '.') continue;
+      chunk = chunk * 10 + static_cast<unsigned>(*c - '0');
+      ++n;
+      ++used;
+    }
+    a.mul_add(kPow10[n], chunk);
+  }
+  if (count > kMaxDigits) {
+    a.mul_add(10, 1);  // the rest holds a non-zero digit: one sticky digit stands for it
+    ++used;
+  }
+  return decide(a, lead_exp - (used - 1), low.bits);
+}
+
+inline double from_bits(uint64_t bits, bool negative) noexcept {
+  return std::bit_cast<double>(bits | (static_cast<uint64_t>(negative) << 63));
 }
 
 inline bool word_is(const char* p, const char* word, std::size_t n) noexcept {
   for (std::size_t i = 0; i < n; ++i) {
     // Only 'A'..'Z' and 'a'..'z' map onto a lower-case letter under | 0x20.
-    if ((static_cast<unsigned char>(p[i]) | 0x20) != static_cast<unsigned char>(word[i]))
-      return false;
+    if ((static_cast<unsigned char>(p[i]) | 0x20) != static_cast<unsigned char>(word[i])) return false;
   }
   return true;
 }
 
-inline double with_sign(double magnitude, bool negative) noexcept {
-  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) |
-                               (static_cast<std::uint64_t>(negative) << 63));
-}
-
-// Stores the nearest double to -/+ m * 10^e10 and returns true, or returns
-// false when e10 is outside the exact routes.
-inline bool exact_value(std::uint64_t m, std::int64_t e10, bool negative, double& out) noexcept {
-  double v;
-  if (m == 0) {
-    v = 0.0;
-  } else if (m <= (std::uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
-    // Both operands exact, so the single IEEE operation rounds correctly.
-    const auto mf = static_cast<double>(m);
-    v = e10 >= 0 ? mf * kExactPow10[e10] : mf / kExactPow10[-e10];
-  } else if (e10 >= 0 && e10 <= kMaxPow5) {
-    v = scale_up(m, static_cast<int>(e10));
-  } else if (e10 < 0 && e10 >= -kMaxPow5) {
-    v = scale_down(m, static_cast<int>(-e10));
+// A token without mantissa digits: inf, infinity or nan, or invalid. With
+// `whole` the token must run to `end`.
+[[gnu::noinline]] ScanResult scan_word(const char* body, const char* end, bool negative, bool whole,
+                                       double& out) noexcept {
+  const char* const stop = token_end(body, end);
+  if (whole && stop != end) return {stop, false};
+  const auto n = static_cast<std::size_t>(stop - body);
+  uint64_t bits;
+  if ((n == 3 && word_is(body, "inf", 3)) || (n == 8 && word_is(body, "infinity", 8))) {
+    bits = kInfBits;
+  } else if (n == 3 && word_is(body, "nan", 3)) {
+    bits = kNanBits;
   } else {
-    return false;
+    return {stop, false};
   }
-  out = with_sign(v, negative);
-  return true;
+  out = from_bits(bits, negative);
+  return {stop, true};
 }
 
-// The rest: more than 19 digits, or an exponent outside the exact routes.
-// Leading zeros (also after the point when the integer part is zero) and
-// trailing fraction zeros carry no value; if at most 19 significant digits
-// remain, the exact routes may still apply.
-[[gnu::noinline]] const char* parse_long(std::string_view token, const char* body,
-                                         const char* int_begin, const char* int_end,
-                                         const char* frac_begin, const char* frac_end,
-                                         std::int64_t exponent, bool negative,
-                                         double& out) noexcept {
-  const char* sig_int = int_begin;
-  while (sig_int != int_end && *sig_int == '0') ++sig_int;
-  const char* sig_frac = frac_begin;
-  if (sig_int == int_end) {
-    while (sig_frac != frac_end && *sig_frac == '0') ++sig_frac;
-  }
-  const char* sig_frac_end = frac_end;
-  while (sig_frac_end != sig_frac && sig_frac_end[-1] == '0') --sig_frac_end;
-  const auto n_int = static_cast<std::size_t>(int_end - sig_int);
-  const auto n_frac = static_cast<std::size_t>(sig_frac_end - sig_frac);
+[[gnu::noinline]] ScanResult invalid_from(const char* p, const char* end) noexcept {
+  return {token_end(p, end), false};
+}
 
-  if (n_int + n_frac <= 19) {
-    std::uint64_t m = append_digits(0, sig_int, n_int, token.data());
-    m = append_digits(m, sig_frac, n_frac, token.data());
-    if (exact_value(m, exponent - (sig_frac_end - frac_begin), negative, out)) return nullptr;
+// Reads the exponent whose 'e' or 'E' is at p, saturated far beyond any
+// double's range (and any line length). Returns the position after its
+// digits and the byte there in `stop` (a space at `end`), or, when it has no
+// digits, the position of the offending byte with `stop` set to 0.
+[[gnu::always_inline]] inline const char* read_exponent(const char* p, const char* end, int64_t& exponent,
+                                                        unsigned& stop) noexcept {
+  ++p;
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  const char* const digits = p;
+  int64_t e = 0;
+  for (; p != end && is_digit(*p); ++p) {
+    if (e < 1000000000000000) e = e * 10 + (*p - '0');
+  }
+  stop = p != end ? static_cast<unsigned char>(*p) : ' ';
+  if (p == digits) stop = 0;
+  exponent = negative ? -e : e;
+  return p;
+}
+
+// Any token: digit runs of any length, gathered a word at a time. kWhole:
+// the token must run to `end` (parse_float), so whitespace is invalid too.
+template <bool kWhole>
+[[gnu::noinline]] ScanResult scan_general(const char* p, const char* end, const char* readable,
+                                          double& out) noexcept {
+  // Signs are mixed in real data: take one off without a branch.
+  const bool negative = *p == '-';
+  p += negative | (*p == '+');
+
+  uint64_t m = 0;
+  unsigned stop;
+  const char* const int_begin = p;
+  p = take_run(p, end, readable, m, stop);
+  const char* const int_end = p;
+  const char* frac_begin = p;
+  if (stop == '.') {
+    frac_begin = ++p;
+    p = take_run(p, end, readable, m, stop);
+  }
+  const char* const frac_end = p;
+  const int64_t digits = (int_end - int_begin) + (frac_end - frac_begin);
+  if (digits == 0) [[unlikely]] return scan_word(int_begin, end, negative, kWhole, out);
+
+  int64_t exponent = 0;
+  if ((stop | 0x20) == 'e') {
+    p = read_exponent(p, end, exponent, stop);
+  }
+  if ((kWhole && p != end) || !is_space(stop)) [[unlikely]] return invalid_from(p, end);
+
+  uint64_t bits;
+  if (digits <= 19) [[likely]] {
+    // m holds every digit (leading zeros included).
+    const int64_t q = exponent - (frac_end - frac_begin);
+    if (m != 0 && q >= kMinQ && q <= kMaxQ) [[likely]] {
+      bits = decimal_bits(m, static_cast<int>(q));
+    } else {
+      // Zero, below 10^-324 (m < 10^19, q < -342), or at least 10^309.
+      bits = m == 0 || q < 0 ? 0 : kInfBits;
+    }
+  } else {
+    bits = long_value(int_begin, int_end, frac_begin, frac_end, exponent);
+  }
+  out = from_bits(bits, negative);
+  return {p, true};
+}
+
+// The usual token: at most seven integer digits, at most 19 digits in all.
+// The point is taken out of the loaded words, so the digits form one run; a
+// run that ends inside a word is padded with zero digits (a value times a
+// power of ten, which the exponent takes back) instead of being shifted into
+// place. Which words the run covers depends only on the token's shape, which
+// repeats down a column.
+template <bool kWhole>
+[[gnu::always_inline]] inline ScanResult scan(const char* p, const char* end, const char* readable,
+                                              double& out) noexcept {
+  const char* const start = p;
+  // Signs are mixed in real data: take one off without a branch.
+  const bool negative = *p == '-';
+  p += negative | (*p == '+');
+
+  const std::ptrdiff_t avail = end - p;
+  const uint64_t w0 = fetch_at(p, 0, avail, end, readable);
+  const uint64_t f0 = non_digit_bytes(w0);
+  if (f0 == 0) [[unlikely]] return scan_general<kWhole>(start, end, readable, out);
+  const unsigned int8 = static_cast<unsigned>(std::countr_zero(f0)) - 7;  // 8 * integer digits
+  const bool point = ((w0 >> int8) & 0xff) == '.';
+  const uint64_t w1 = fetch_at(p, 8, avail, end, readable);
+  uint64_t x0 = w0;
+  if (point) {
+    const uint64_t before = (uint64_t{1} << int8) - 1;
+    x0 = (w0 & before) | ((w0 >> 8) & ~before) | (w1 << 56);
   }
 
-  // Decimal exponent of the leading significant digit: an out-of-range
-  // result lies above 10^308 when it is >= 0 and below 10^-323 otherwise.
-  const std::int64_t lead_exp = n_int != 0 ? exponent + static_cast<std::int64_t>(n_int) - 1
-                                           : exponent - (sig_frac - frac_begin) - 1;
-  const char* const end = token.data() + token.size();
-  double v = 0.0;
-  const std::from_chars_result r = std::from_chars(body, end, v, std::chars_format::general);
-  if (r.ec == std::errc::result_out_of_range) {
-    v = lead_exp >= 0 ? std::numeric_limits<double>::infinity() : 0.0;
-  } else if (r.ec != std::errc() || r.ptr != end) {
-    return kFloatInvalid;  // not reached: the grammar was checked before
+  // m = the run's digits followed by zero digits up to `padded` digits.
+  uint64_t m;
+  int padded;
+  uint64_t last;  // the word in which the run ends, and its flags
+  uint64_t d = x0 - kZeros;
+  uint64_t flags = non_digit_bytes(x0);
+  unsigned run;  // digits before `last`
+  if (flags != 0) {
+    m = digit_value8(d & below_first_flag(flags));
+    padded = 8;
+    last = x0;
+    run = 0;
+  } else {
+    const uint64_t w2 = fetch_at(p, 16, avail, end, readable);
+    const uint64_t x1 = point ? (w1 >> 8) | (w2 << 56) : w1;
+    const uint64_t d1 = x1 - kZeros;
+    flags = non_digit_bytes(x1);
+    if (flags != 0) {
+      // At most seven more digits: padded to 15 digits (a zero digit in
+      // front makes 16), so that m < 10^15 < 2^53.
+      m = digit_value16(d << 8, (d >> 56) | ((d1 & below_first_flag(flags)) << 8));
+      padded = 15;
+      last = x1;
+      run = 8;
+    } else {
+      // Up to three more digits (19 in all); the point, if any, lies before.
+      const uint64_t x2 = point ? w2 >> 8 : w2;
+      flags = non_digit_bytes(x2) | (uint64_t{0x80} << 24);
+      const uint64_t three = ((x2 - kZeros) & below_first_flag(flags)) << 40;
+      // Summed so that only one multiply waits for the first group.
+      m = digit_value8(d) * 100000000000 + (digit_value8(d1) * 1000 + digit_value8(three));
+      padded = 19;
+      last = x2;
+      run = 16;
+      if (is_digit(static_cast<char>(x2 >> 24)) && (flags & 0xffffff) == 0) [[unlikely]] {
+        return scan_general<kWhole>(start, end, readable, out);  // 20 digits or more
+      }
+    }
   }
-  out = with_sign(v, negative);
-  return nullptr;
+  const unsigned at = static_cast<unsigned>(std::countr_zero(flags)) - 7;  // 8 * digits in `last`
+  unsigned stop = static_cast<unsigned>(last >> at) & 0xff;
+  const unsigned digits = run + at / 8;
+  if (digits == 0) [[unlikely]] return scan_word(p, end, negative, kWhole, out);
+  const int int_digits = static_cast<int>(int8 / 8);
+  p += digits + point;
+
+  int64_t exponent = 0;
+  if ((stop | 0x20) == 'e') p = read_exponent(p, end, exponent, stop);
+  if ((kWhole && p != end) || !is_space(stop)) [[unlikely]] return invalid_from(p, end);
+
+  // value = m * 10^(exponent + int_digits - padded)
+  const int64_t q = exponent + int_digits - padded;
+  if (padded != 19 && q >= -22 && q <= 22) {
+    // m < 2^53 and 10^|q| are exact doubles: one correctly rounded operation.
+    const auto v = static_cast<double>(static_cast<std::int64_t>(m));
+    const double r = q < 0 ? v / kExactPow10[-q] : v * kExactPow10[q];
+    out = from_bits(std::bit_cast<uint64_t>(r), negative);
+    return {p, true};
+  }
+  uint64_t bits;
+  if (m != 0 && q >= kMinQ && q <= kMaxQ) [[likely]] {
+    bits = decimal_bits(m, static_cast<int>(q));
+  } else {
+    // Zero, below 10^-324 (m < 10^19, q < -342), or at least 10^309.
+    bits = m == 0 || q < 0 ? 0 : kInfBits;
+  }
+  out = from_bits(bits, negative);
+  return {p, true};
 }
 
 }  // namespace
 
-const char* parse_float(std::string_view token, double& out) noexcept {
-  const char* p = token.data();
-  const char* const end = p + token.size();
-  if (p == end) return kFloatEmpty;
-
-  // Signs are mixed in real data: take one off without a branch.
-  const bool negative = *p == '-';
-  p += negative | (*p == '+');
-  if (p == end) return kFloatInvalid;
-  const char* const body = p;
-
-  if (!is_digit(*p) && *p != '.') {
-    const auto n = static_cast<std::size_t>(end - p);
-    double special;
-    if (n == 3 && word_is(p, "inf", 3)) {
-      special = std::numeric_limits<double>::infinity();
-    } else if (n == 8 && word_is(p, "infinity", 8)) {
-      special = std::numeric_limits<double>::infinity();
-    } else if (n == 3 && word_is(p, "nan", 3)) {
-      special = std::numeric_limits<double>::quiet_NaN();
-    } else {
-      return kFloatInvalid;
-    }
-    out = with_sign(special, negative);
-    return nullptr;
-  }
-
-  // The digit runs before and after the point, gathered into m on the way.
-  std::uint64_t m = 0;
-  const char* const int_begin = p;
-  p = take_digits(p, end, token.data(), m);
-  const char* const int_end = p;
-  const char* frac_begin = p;
-  const char* frac_end = p;
-  if (p != end && *p == '.') {
-    frac_begin = ++p;
-    p = take_digits(p, end, token.data(), m);
-    frac_end = p;
-  }
-  if (int_begin == int_end && frac_begin == frac_end) return kFloatInvalid;
-
-  // Exponent, saturated far beyond any double's range.
-  std::int64_t exponent = 0;
-  if (p != end) {
-    if (*p != 'e' && *p != 'E') return kFloatInvalid;
-    ++p;
-    bool exp_negative = false;
-    if (p != end && (*p == '+' || *p == '-')) {
-      exp_negative = *p == '-';
-      ++p;
-    }
-    if (p == end) return kFloatInvalid;
-    for (; p != end; ++p) {
-      if (!is_digit(*p)) return kFloatInvalid;
-      if (exponent < 1000000000) exponent = exponent * 10 + (*p - '0');
-    }
-    if (exp_negative) exponent = -exponent;
-  }
-
-  // Up to 19 digits (leading zeros included) m holds them exactly.
-  const auto n_frac = frac_end - frac_begin;
-  if ((int_end - int_begin) + n_frac <= 19 &&
-      exact_value(m, exponent - n_frac, negative, out)) {
-    return nullptr;
-  }
-  return parse_long(token, body, int_begin, int_end, frac_begin, frac_end, exponent, negative,
-                    out);
+ScanResult scan_float(const char* p, const char* end, const char* readable, double& out) noexcept {
+  return scan<false>(p, end, readable, out);
 }
 
-ScanResult scan_float(const char* p, const char* end, const char*, double& out) noexcept {
-  const char* stop = token_end(p + 1, end);
-  return {stop, parse_float(std::string_view(p, static_cast<std::size_t>(stop - p)), out) == nullptr};
+const char* parse_float(std::string_view token, double& out) noexcept {
+  if (token.empty()) return kFloatEmpty;
+  const char* const begin = token.data();
+  const char* const end = begin + token.size();
+  return scan<true>(begin, end, begin, out).ok ? nullptr : kFloatInvalid;
 }
 
 }  // namespace ak::text

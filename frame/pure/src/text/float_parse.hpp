@@ -1,4 +1,4 @@
-// Decimal float parse of one whole token into a binary64 value.
+// Decimal float parse into a binary64 value.
 //
 // Grammar (the whole token must match, nothing is trimmed):
 //   [+|-] ( inf | infinity | nan )                 letters in any case
@@ -8,6 +8,9 @@
 // for any number of digits; magnitudes past the largest double give infinity
 // and those below half the smallest subnormal give zero. A leading '-' sets
 // the sign bit, also of zero, infinity and NaN.
+//
+// Tokens are separated by ASCII whitespace: TAB, LF, FF, CR and SPACE only
+// (vertical tab, NUL and every non-ASCII byte belong to a token).
 #pragma once
 
 #include <string_view>
@@ -22,16 +25,17 @@ extern const char kFloatInvalid[];  // "invalid float literal"
 const char* parse_float(std::string_view token, double& out) noexcept;
 
 struct ScanResult {
-  const char* end;
-  bool ok;
+  const char* end;  // first ASCII whitespace byte after the token, or the line end
+  bool ok;          // the token is a valid float
 };
 
 // Parses the token that starts at p (p < end, *p not ASCII whitespace) and
 // runs to the first ASCII whitespace byte or `end`. Bytes in [readable, end)
-// may be loaded (readable <= p). Returns the token's end, also on failure,
-// and whether the token is a valid float; on success the value is stored in
-// `out` (exactly parse_float(token)), on failure `out` is untouched and the
-// failure text is kFloatInvalid (a token is never empty).
+// may be loaded (readable <= p; it is the start of the line, so word loads
+// that end at `end` are allowed). Returns the token's end (always, also on
+// failure) and whether the token is a valid float; on success the value is
+// stored in `out` (exactly parse_float(token)), on failure `out` is untouched
+// and the failure text is kFloatInvalid (a token is never empty).
 ScanResult scan_float(const char* p, const char* end, const char* readable, double& out) noexcept;
 
 }  // namespace ak::text

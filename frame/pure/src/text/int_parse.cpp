@@ -1,7 +1,10 @@
 #include "text/int_parse.hpp"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+
+#include "text/digit_words.hpp"
 
 namespace ak::text {
 
@@ -10,11 +13,12 @@ const char kIntInvalidDigit[] = "invalid digit found in string";
 const char kIntTooLarge[] = "number too large to fit in target type";
 const char kIntTooSmall[] = "number too small to fit in target type";
 
-const char* parse_int64(std::string_view token, std::int64_t& out) noexcept {
-  const char* p = token.data();
-  const char* const end = p + token.size();
-  if (p == end) return kIntEmpty;
+namespace {
 
+using namespace words;
+
+// The whole token [p, end), not empty, left to right.
+[[gnu::noinline]] const char* parse_token(const char* p, const char* end, std::int64_t& out) noexcept {
   bool negative = false;
   if (*p == '+' || *p == '-') {
     negative = *p == '-';
@@ -23,8 +27,7 @@ const char* parse_int64(std::string_view token, std::int64_t& out) noexcept {
   }
 
   // The magnitude is gathered unsigned; a negative value may reach 2^63.
-  const std::uint64_t limit =
-      negative ? std::uint64_t{1} << 63 : std::uint64_t{INT64_MAX};
+  const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : std::uint64_t{INT64_MAX};
   std::uint64_t value = 0;
 
   // Eighteen digits stay below 10^18 < 2^63, so they need no range check.
@@ -44,8 +47,62 @@ const char* parse_int64(std::string_view token, std::int64_t& out) noexcept {
   }
 
   // Two's-complement negation; 2^63 maps onto INT64_MIN.
-  out = negative ? static_cast<std::int64_t>(std::uint64_t{0} - value)
-                 : static_cast<std::int64_t>(value);
+  out = negative ? static_cast<std::int64_t>(std::uint64_t{0} - value) : static_cast<std::int64_t>(value);
+  return nullptr;
+}
+
+[[gnu::noinline]] IntScanResult scan_slow(const char* start, const char* end, std::int64_t& out) noexcept {
+  const char* stop = start;
+  while (stop != end && !is_space(static_cast<unsigned char>(*stop))) ++stop;
+  return {stop, parse_token(start, stop, out)};
+}
+
+// Tokens of 1 to 16 digits followed by whitespace (or the end) take two
+// words at most and cannot leave the range; everything else goes the
+// left-to-right way, which also decides the failure text.
+[[gnu::always_inline]] inline IntScanResult scan(const char* p, const char* end, const char* readable,
+                                                 std::int64_t& out) noexcept {
+  const char* const start = p;
+  const bool negative = *p == '-';
+  p += negative | (*p == '+');
+  const char* const body = p;
+  std::uint64_t w = fetch(p, end, readable);
+  std::uint64_t flags = non_digit_bytes(w);
+  std::uint64_t value = 0;
+  if (flags == 0) {
+    value = eight_digits(w);
+    p += 8;
+    w = fetch(p, end, readable);
+    flags = non_digit_bytes(w);
+    if (flags == 0) [[unlikely]] return scan_slow(start, end, out);
+  }
+  const unsigned at = static_cast<unsigned>(std::countr_zero(flags)) - 7;  // 8 * digit count
+  p += at / 8;
+  if (p == body || !is_space(static_cast<unsigned>(w >> at) & 0xff)) [[unlikely]] {
+    return scan_slow(start, end, out);
+  }
+  static constexpr std::uint32_t kScale[8] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+  value = value * kScale[at / 8] + eight_digits(leading_group(w, at));
+  out = negative ? static_cast<std::int64_t>(std::uint64_t{0} - value) : static_cast<std::int64_t>(value);
+  return {p, nullptr};
+}
+
+}  // namespace
+
+IntScanResult scan_int64(const char* p, const char* end, const char* readable, std::int64_t& out) noexcept {
+  return scan(p, end, readable, out);
+}
+
+const char* parse_int64(std::string_view token, std::int64_t& out) noexcept {
+  if (token.empty()) return kIntEmpty;
+  const char* const begin = token.data();
+  const char* const end = begin + token.size();
+  if (is_space(static_cast<unsigned char>(*begin))) return kIntInvalidDigit;
+  std::int64_t value;
+  const IntScanResult r = scan(begin, end, begin, value);
+  if (r.error != nullptr) return r.error;
+  if (r.end != end) return kIntInvalidDigit;  // whitespace inside the token
+  out = value;
   return nullptr;
 }
 

@@ -1,4 +1,4 @@
-// Integer parse of one whole token into a signed 64-bit value.
+// Integer parse of one token into a signed 64-bit value.
 //
 // Accepted: an optional '+' or '-' followed by one or more ASCII digits, and
 // nothing else (no spaces, points, exponents or prefixes). Characters are
@@ -20,5 +20,17 @@ extern const char kIntTooSmall[];      // "number too small to fit in target typ
 // Returns nullptr on success (value in `out`), otherwise one of the four texts
 // above; `out` is left untouched on failure.
 const char* parse_int64(std::string_view token, std::int64_t& out) noexcept;
+
+struct IntScanResult {
+  const char* end;    // first ASCII whitespace byte after the token, or the line end
+  const char* error;  // nullptr when the token is a valid integer, else the failure text
+};
+
+// Parses the token that starts at p (p < end, *p not ASCII whitespace) and
+// runs to the first ASCII whitespace byte (TAB, LF, FF, CR, SPACE) or `end`.
+// Bytes in [readable, end) may be loaded (readable <= p). Returns the token's
+// end (always) and nullptr with the value in `out`, or the failure text
+// parse_int64(token) gives (never kIntEmpty) with `out` untouched.
+IntScanResult scan_int64(const char* p, const char* end, const char* readable, std::int64_t& out) noexcept;
 
 }  // namespace ak::text

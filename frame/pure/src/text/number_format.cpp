@@ -1,10 +1,10 @@
 #include "text/number_format.hpp"
 
+#include "text/bigint.hpp"
+
 #include <bit>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
-#include <system_error>
 
 namespace ak::text {
 namespace {
@@ -15,6 +15,7 @@ using digits::kPairs;
 using digits::kPow10;
 using digits::put_digits;
 using digits::put_digits_exact;
+using text::BigUint;
 
 // 5^p for the precisions of the fast path (5^19 < 2^45).
 constexpr std::uint64_t pow5(unsigned p) noexcept {
@@ -63,21 +64,93 @@ inline char* write_text(char* dst, const char* text, std::size_t len, unsigned w
   return dst + len;
 }
 
-// Exact path for any finite value and any precision. to_chars takes an int
-// precision; beyond 1074 fraction digits every double's expansion has ended,
-// so larger precisions are the 1100-digit text followed by zeros.
+// Exact path for any finite value and any precision: |value| >= 2^63 (an
+// integer, so every fraction digit is 0) or more than 19 fraction digits.
+// The digits come from big integers: the integer part by division by 10^19,
+// the fraction F / 2^n (n = -e2 bits) 19 digits at a time as the bits that
+// multiplying by 10^19 carries above 2^n. The expansion of a double ends
+// after at most 1074 fraction digits, the rest are zeros.
 char* write_fixed_slow(char* dst, double value, unsigned width, unsigned precision) noexcept {
-  constexpr unsigned kMaxDirect = 1100;
-  const unsigned direct = precision < kMaxDirect ? precision : kMaxDirect;
-  char* const last = dst + fixed_max_len(0, direct);
-  const std::to_chars_result r =
-      std::to_chars(dst, last, value, std::chars_format::fixed, static_cast<int>(direct));
-  char* end = r.ptr;  // cannot fail: the room covers the longest text
-  if (precision > direct) {
-    std::memset(end, '0', precision - direct);
-    end += precision - direct;
+  using Big = BigUint<20>;  // 1280 bits: 2^1024 and 2^1074 * 10^19 fit
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const unsigned biased = static_cast<unsigned>(bits >> 52) & 0x7ff;
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+  const std::uint64_t mant = biased == 0 ? fraction : fraction | (std::uint64_t{1} << 52);
+  const int e2 = biased == 0 ? -1074 : static_cast<int>(biased) - 1075;
+
+  char* p = dst;
+  *p = '-';
+  p += bits >> 63;
+  char* const digits_begin = p;
+
+  if (e2 >= 0) {
+    // An integer of up to 309 digits: 19-digit chunks, least significant first.
+    Big n(mant);
+    n.shift_left(static_cast<unsigned>(e2));
+    std::uint64_t chunks[17];
+    unsigned count = 0;
+    do {
+      chunks[count++] = n.divmod_1e19();
+    } while (!n.is_zero());
+    const unsigned lead = decimal_length(chunks[count - 1]);
+    p += lead;
+    put_digits(p, chunks[count - 1]);
+    for (unsigned i = count - 1; i-- > 0;) {
+      put_digits_exact(p + 19, chunks[i], 19);
+      p += 19;
+    }
+    if (precision != 0) {
+      *p++ = '.';
+      std::memset(p, '0', precision);
+      p += precision;
+    }
+    return align_written(dst, static_cast<std::size_t>(p - dst), width);
   }
-  return align_written(dst, static_cast<std::size_t>(end - dst), width);
+
+  // mant * 2^e2 with n = -e2 fraction bits (n >= 1).
+  const auto n = static_cast<unsigned>(-e2);
+  const std::uint64_t int_part = n >= 64 ? 0 : mant >> n;
+  Big f(n >= 64 ? mant : mant & ((std::uint64_t{1} << n) - 1));
+  const unsigned int_len = decimal_length(int_part);
+  p += int_len;
+  put_digits(p, int_part);
+  if (precision == 0) {
+    // Not reached from write_fixed (the fast path takes every value below
+    // 2^63 at small precisions), kept exact all the same.
+    const bool up = f.bit(n - 1) && (f.any_below(n - 1) || (int_part & 1) != 0);
+    if (!up) return align_written(dst, static_cast<std::size_t>(p - dst), width);
+  } else {
+    *p++ = '.';
+    char* const frac_end = p + precision;
+    while (p != frac_end && !f.is_zero()) {
+      const auto take = static_cast<unsigned>(frac_end - p < 19 ? frac_end - p : 19);
+      f.mul_add(kPow10[take], 0);
+      put_digits_exact(p + take, f.take_above(n), take);
+      p += take;
+    }
+    if (p != frac_end) {  // the expansion ended: exact, the rest are zeros
+      std::memset(p, '0', static_cast<std::size_t>(frac_end - p));
+      return align_written(dst, static_cast<std::size_t>(frac_end - dst), width);
+    }
+    // Round to nearest on what is left, ties to even.
+    const bool up = f.bit(n - 1) && (f.any_below(n - 1) || ((p[-1] - '0') & 1) != 0);
+    if (!up) return align_written(dst, static_cast<std::size_t>(p - dst), width);
+  }
+  // Add one unit of the last digit: nines turn to zeros up to the first
+  // other digit, and a carry out of the leading digit adds a '1' in front.
+  char* q = p;
+  while (q != digits_begin) {
+    --q;
+    if (*q == '.') continue;
+    if (*q != '9') {
+      ++*q;
+      return align_written(dst, static_cast<std::size_t>(p - dst), width);
+    }
+    *q = '0';
+  }
+  std::memmove(digits_begin + 1, digits_begin, static_cast<std::size_t>(p - digits_begin));
+  *digits_begin = '1';
+  return align_written(dst, static_cast<std::size_t>(p + 1 - dst), width);
 }
 
 }  // namespace
