@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "py_ref.hpp"
 
@@ -43,17 +45,18 @@ std::string docstring(const Function& f) {
 // The method records, made once and kept for the life of the process (the
 // function objects point at them).
 PyMethodDef* method_records(std::span<const Export> exports) {
-  static PyMethodDef* records = nullptr;
+  static std::vector<PyMethodDef>* records = nullptr;
   if (records == nullptr) {
-    auto* made = new PyMethodDef[exports.size()];
-    for (std::size_t i = 0; i < exports.size(); ++i) {
-      const Function& f = *exports[i].function;
-      made[i] = PyMethodDef{f.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(exports[i].entry)),
-                            METH_FASTCALL | METH_KEYWORDS, (new std::string(docstring(f)))->c_str()};
+    auto made = std::make_unique<std::vector<PyMethodDef>>();
+    made->reserve(exports.size());
+    for (const Export& e : exports) {
+      const Function& f = *e.function;
+      made->push_back(PyMethodDef{f.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(e.entry)),
+                                  METH_FASTCALL | METH_KEYWORDS, (new std::string(docstring(f)))->c_str()});
     }
-    records = made;
+    records = made.release();
   }
-  return records;
+  return records->data();
 }
 
 int register_function(PyObject* module, PyMethodDef& function, PyObject* name_of_module) {
