@@ -119,9 +119,9 @@ void LineList::take_views(std::size_t first, std::size_t count, std::string_view
   for (std::size_t k = 0; k < count; ++k) views[k] = item_utf8(items[k]);
 }
 
-void LineList::take_views_prefixed(PyObject* const* items, std::size_t count, std::string_view* views) const {
+void LineList::take_views_prefixed(std::size_t first, std::size_t count, std::string_view* views) const {
   try {
-    for (std::size_t k = 0; k < count; ++k) views[k] = item_utf8(items[k]);
+    take_views(first, count, views);
   } catch (const PythonError&) {
     prefix_type_error(name_);
     throw;
@@ -145,7 +145,7 @@ void LineList::pin() {
   if (!items_) throw_python_error();
 }
 
-StringList::StringList(PyObject* object) : items_(object, nullptr), views_(items_.size()) {
+StringList::StringList(PyObject* object) : items_(object, ""), views_(items_.size()) {
   items_.take_views(0, views_.size(), views_.data());
 }
 

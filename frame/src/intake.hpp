@@ -43,12 +43,11 @@ class LineList {
   // over a failure of the work in an earlier line.
   template <class Consume>
   bool read(Consume&& consume) const {
-    PyObject* const* items = PySequence_Fast_ITEMS(items_.get());
     const std::size_t n = size();
     std::string_view views[kChunk];
     for (std::size_t first = 0; first < n; first += kChunk) {
       const std::size_t count = std::min(kChunk, n - first);
-      take_views_prefixed(items + first, count, views);
+      take_views_prefixed(first, count, views);
       if (!consume(std::span<const std::string_view>(views, count), first)) {
         check_items(first + count);
         return false;
@@ -65,11 +64,12 @@ class LineList {
   // the read (by a later argument's conversion) cannot change what is read.
   void pin();
 
-  // The views of items[first, first + count), errors unprefixed.
+  // Stores the views of items first .. first + count - 1; an item error is
+  // raised as it is, without the argument prefix.
   void take_views(std::size_t first, std::size_t count, std::string_view* views) const;
 
  private:
-  void take_views_prefixed(PyObject* const* items, std::size_t count, std::string_view* views) const;
+  void take_views_prefixed(std::size_t first, std::size_t count, std::string_view* views) const;
 
   PyRef items_;  // exact list or tuple
   const char* name_;
