@@ -16,7 +16,9 @@
 namespace ak::text {
 
 constexpr bool is_ascii_space(unsigned char c) noexcept {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+  // One test of a bit set: TAB 0x09, LF 0x0A, FF 0x0C, CR 0x0D, SPACE 0x20.
+  constexpr std::uint64_t kSet = (1ull << 0x09) | (1ull << 0x0A) | (1ull << 0x0C) | (1ull << 0x0D) | (1ull << 0x20);
+  return c <= 0x20 && ((kSet >> c) & 1) != 0;
 }
 
 namespace detail {
@@ -32,12 +34,15 @@ inline std::uint64_t load8(const char* p) noexcept {
 
 }  // namespace detail
 
-// The first byte at or after p that is not ASCII whitespace, or `end`.
-inline const char* skip_space(const char* p, const char* end) noexcept {
+namespace detail {
+
+// The general scans, for runs longer than eight bytes and separators other
+// than a space.
+inline const char* skip_space_slow(const char* p, const char* end) noexcept {
   for (;;) {
     while (end - p >= 8) {
       // Bytes that differ from ' ' become non-zero; find the first one.
-      const std::uint64_t diff = detail::load8(p) ^ (detail::kOnes * ' ');
+      const std::uint64_t diff = load8(p) ^ (kOnes * ' ');
       if (diff != 0) {
         p += std::countr_zero(diff) / 8;
         break;
@@ -50,15 +55,14 @@ inline const char* skip_space(const char* p, const char* end) noexcept {
   }
 }
 
-// The first byte at or after p that is ASCII whitespace, or `end`.
-inline const char* token_end(const char* p, const char* end) noexcept {
+// Flags the bytes of w below 0x21 (every separator is one); bytes of 0x80 and
+// above are never flagged. Only the lowest flag is exact, which is the one used.
+inline std::uint64_t low_bytes(std::uint64_t w) noexcept { return (w - kOnes * 0x21) & ~w & kHighs; }
+
+inline const char* token_end_slow(const char* p, const char* end) noexcept {
   for (;;) {
     while (end - p >= 8) {
-      // Flags the bytes below 0x21 (every separator is one); bytes of 0x80
-      // and above are never flagged. Only the lowest flag is exact, which is
-      // the one used.
-      const std::uint64_t w = detail::load8(p);
-      const std::uint64_t low = (w - detail::kOnes * 0x21) & ~w & detail::kHighs;
+      const std::uint64_t low = low_bytes(load8(p));
       if (low != 0) {
         p += std::countr_zero(low) / 8;
         break;
@@ -70,6 +74,35 @@ inline const char* token_end(const char* p, const char* end) noexcept {
     if (p == end || is_ascii_space(static_cast<unsigned char>(*p))) return p;
     ++p;  // NUL, vertical tab and other control bytes belong to the token
   }
+}
+
+}  // namespace detail
+
+// The first byte at or after p that is not ASCII whitespace, or `end`. The
+// usual gap, a few spaces before a token within the next eight bytes, takes
+// one word and no loop.
+inline const char* skip_space(const char* p, const char* end) noexcept {
+  if (end - p >= 8) {
+    const std::uint64_t diff = detail::load8(p) ^ (detail::kOnes * ' ');
+    if (diff != 0) {
+      const char* q = p + std::countr_zero(diff) / 8;
+      if (!is_ascii_space(static_cast<unsigned char>(*q))) return q;
+    }
+  }
+  return detail::skip_space_slow(p, end);
+}
+
+// The first byte at or after p that is ASCII whitespace, or `end`. A token
+// that ends within the next eight bytes takes one word and no loop.
+inline const char* token_end(const char* p, const char* end) noexcept {
+  if (end - p >= 8) {
+    const std::uint64_t low = detail::low_bytes(detail::load8(p));
+    if (low != 0) {
+      const char* q = p + std::countr_zero(low) / 8;
+      if (is_ascii_space(static_cast<unsigned char>(*q))) return q;
+    }
+  }
+  return detail::token_end_slow(p, end);
 }
 
 // Lazy tokenizer over one line.
