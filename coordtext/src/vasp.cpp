@@ -1,5 +1,6 @@
 #include "vasp.hpp"
 
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -39,23 +40,41 @@ struct CoordinateTexts {
   const char* on_line;       // between the token and the line number
 };
 
+// Selective-dynamics letters: 'T' (free) is 1, 'F' (frozen) 2, any other
+// byte 0. T and F come in any mix; a table lookup tells them apart without a
+// branch on the letter.
+constexpr auto kFlagLetter = [] {
+  std::array<std::uint8_t, 256> table{};
+  table['T'] = 1;
+  table['F'] = 2;
+  return table;
+}();
+
+// The failure of a coordinate read that stopped at p: no token left there,
+// or a token that is no float. Out of line: it is built once per call.
+[[gnu::noinline, gnu::cold]] Failure coordinate_failure(const char* p, const char* end, const CoordinateTexts& texts,
+                                                        std::size_t line) {
+  if (p == end) return Failure{texts.missing + std::to_string(line) + texts.missing_end};
+  const std::string_view token(p, static_cast<std::size_t>(text::token_end(p + 1, end) - p));
+  return Failure{quoted_on_line(texts.cannot_parse, token, texts.on_line, line) + ": " + text::kFloatInvalid};
+}
+
 // Reads the first three tokens of the line [begin, end) as coordinates into
 // row[0..2], fetching and parsing one field at a time. Returns the position
-// after the third token, or null with `failure` set.
-inline const char* read_three(const char* begin, const char* end, double* row, const CoordinateTexts& texts,
-                              std::size_t line, std::optional<Failure>& failure) {
+// after the third token, or null with `stop` at the field that failed (the
+// line's end when the field is missing).
+[[gnu::always_inline]] inline const char* read_three(const char* begin, const char* end, double* row,
+                                                     const char*& stop) noexcept {
   const char* p = begin;
   for (int column = 0; column < 3; ++column) {
     p = text::skip_space(p, end);
-    if (p == end) {
-      failure = Failure{texts.missing + std::to_string(line) + texts.missing_end};
+    if (p == end) [[unlikely]] {
+      stop = p;
       return nullptr;
     }
     const text::ScanResult number = text::scan_float(p, end, begin, row[column]);
     if (!number.ok) [[unlikely]] {
-      failure = Failure{quoted_on_line(texts.cannot_parse, std::string_view(p, static_cast<std::size_t>(number.end - p)),
-                                       texts.on_line, line) +
-                        ": " + text::kFloatInvalid};
+      stop = p;
       return nullptr;
     }
     p = number.end;
@@ -79,26 +98,27 @@ PoscarReader::PoscarReader(std::size_t n_lines, bool selective)
 std::optional<Failure> PoscarReader::read(std::span<const std::string_view> lines) {
   double* row = block_.positions.data() + 3 * line_;
   std::uint8_t* frozen = block_.flags ? block_.flags->data() + 3 * line_ : nullptr;
-  std::optional<Failure> failure;
   for (std::size_t k = 0; k < lines.size(); ++k, row += 3) {
     const char* const begin = lines[k].data();
     const char* const end = begin + lines[k].size();
-    const char* p = read_three(begin, end, row, kPoscarTexts, line_ + k, failure);
-    if (p == nullptr) return failure;
+    const char* stop = nullptr;
+    const char* p = read_three(begin, end, row, stop);
+    if (p == nullptr) return coordinate_failure(stop, end, kPoscarTexts, line_ + k);
     if (frozen == nullptr) continue;
     for (std::size_t j = 0; j < 3; ++j) {
       p = text::skip_space(p, end);
       if (p == end) break;  // missing flags read as "T"
-      const char* token_end = text::token_end(p + 1, end);
-      const bool one_letter = token_end - p == 1;
-      if (one_letter && *p == 'F') {
-        frozen[3 * k + j] = 1;
-      } else if (!one_letter || *p != 'T') {
+      // A flag is one letter followed by a separator or the end. T and F
+      // come in any mix, so the letter is stored without a branch on it.
+      const bool one_letter = p + 1 == end || text::is_ascii_space(static_cast<unsigned char>(p[1]));
+      const std::uint8_t letter = kFlagLetter[static_cast<unsigned char>(*p)];
+      if (!one_letter || letter == 0) [[unlikely]] {
         return Failure{quoted_on_line("POSCAR: expected selective dynamics flag 'T' or 'F', got '",
-                                      std::string_view(p, static_cast<std::size_t>(token_end - p)), "' on atom line ",
-                                      line_ + k)};
+                                      std::string_view(p, static_cast<std::size_t>(text::token_end(p + 1, end) - p)),
+                                      "' on atom line ", line_ + k)};
       }
-      p = token_end;
+      frozen[3 * k + j] = letter >> 1;
+      ++p;
     }
   }
   line_ += lines.size();
@@ -150,12 +170,11 @@ XdatcarReader::XdatcarReader(std::size_t n_lines) : positions_(n_lines, 3, Fill:
 
 std::optional<Failure> XdatcarReader::read(std::span<const std::string_view> lines) {
   double* row = positions_.data() + 3 * line_;
-  std::optional<Failure> failure;
   for (std::size_t k = 0; k < lines.size(); ++k, row += 3) {
     const char* const begin = lines[k].data();
-    if (read_three(begin, begin + lines[k].size(), row, kXdatcarTexts, line_ + k, failure) == nullptr) {
-      return failure;
-    }
+    const char* const end = begin + lines[k].size();
+    const char* stop = nullptr;
+    if (read_three(begin, end, row, stop) == nullptr) return coordinate_failure(stop, end, kXdatcarTexts, line_ + k);
   }
   line_ += lines.size();
   return std::nullopt;

@@ -27,7 +27,7 @@ namespace ak::frame {
 class LineList {
  public:
   // Lines per chunk: the views of a chunk stay in the first-level cache.
-  static constexpr std::size_t kChunk = 256;
+  static constexpr std::size_t kChunk = 64;
 
   LineList(PyObject* object, const char* name);
 
