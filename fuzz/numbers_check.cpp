@@ -980,6 +980,77 @@ void run_timings() {
                   }
                 isink = acc;
               }));
+  // The usual columns, random signs: each token alone (parse_float, like
+  // from_chars), and inside its line of three fields, scanned from its first
+  // byte with the whole line loadable (scan_float; the token starts are
+  // found beforehand, so only the scan is timed).
+  struct Kind {
+    const char* name;
+    const char* format;
+    double magnitude;
+  };
+  const Kind kinds[] = {{"%22.15f in (-50, 50)", "%22.15f", 50.0},
+                        {"%19.16f in (-1, 1)", "%19.16f", 1.0},
+                        {"%11.8f in (-1, 1)", "%11.8f", 1.0},
+                        {"%16.8f in (-1e3, 1e3)", "%16.8f", 1e3}};
+  // All lines in one text; each token's start, and its line's bounds.
+  struct Start {
+    std::uint32_t line, token, end;
+  };
+  auto scan_time = [&](const std::string& text, const std::vector<Start>& starts, auto scan) {
+    return ns_per_call(starts.size() * kRounds, [&] {
+      double acc = 0;
+      const char* const t = text.data();
+      for (int k = 0; k < kRounds; ++k)
+        for (const Start& s : starts) acc += scan(t + s.token, t + s.end, t + s.line);
+      sink = acc;
+    });
+  };
+  auto lines_of = [](const std::vector<std::string>& fields, std::string& text, std::vector<Start>& starts) {
+    std::size_t first = starts.size();
+    auto line_begin = static_cast<std::uint32_t>(text.size());
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      std::size_t at = text.size() + 1;
+      text += " " + fields[i];
+      while (text[at] == ' ') ++at;
+      starts.push_back({line_begin, static_cast<std::uint32_t>(at), 0});
+      if (i % 3 == 2 || i + 1 == fields.size()) {
+        text += "\n";
+        for (; first != starts.size(); ++first) starts[first].end = static_cast<std::uint32_t>(text.size());
+        line_begin = static_cast<std::uint32_t>(text.size());
+      }
+    }
+  };
+  std::printf("  per column kind (ns per number)          parse_float  scan_float in line  from_chars\n");
+  for (const Kind& kind : kinds) {
+    std::vector<std::string> fields, alone;
+    std::string lines;
+    std::vector<Start> starts;
+    for (std::size_t i = 0; i < kN; ++i) {
+      char b[64];
+      std::snprintf(b, sizeof b, kind.format, (r.unit() * 2 - 1) * kind.magnitude);
+      fields.emplace_back(b);
+      alone.emplace_back(b + std::strspn(b, " "));
+    }
+    lines_of(fields, lines, starts);
+    const double scan = scan_time(lines, starts, [](const char* q, const char* e, const char* line) {
+      double v;
+      ak::text::scan_float(q, e, line, v);
+      return v;
+    });
+    std::printf("  %-40s %6.1f  %14.1f  %14.1f\n", kind.name, parse_time(alone), scan, from_chars_time(alone));
+  }
+  {
+    std::string lines;
+    std::vector<Start> starts;
+    lines_of(int_tokens, lines, starts);
+    std::printf("  scan_int64 (\"-123456\" in a line of three):       %6.1f\n",
+                scan_time(lines, starts, [](const char* q, const char* e, const char* line) {
+                  std::int64_t v;
+                  ak::text::scan_int64(q, e, line, v);
+                  return static_cast<double>(v);
+                }));
+  }
   std::printf("  write_fixed  (22,15) coordinates:                   %6.1f   to_chars %6.1f\n",
               fixed_time(coords, 22, 15), to_chars_time(coords, 15));
   std::printf("  write_fixed  (19,16) coordinates:                   %6.1f   to_chars %6.1f\n",

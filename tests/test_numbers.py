@@ -4,13 +4,15 @@ parse against Python's float(), the fixed float format against printf-style
 
 import math
 import struct
+from decimal import Decimal, localcontext
 
 import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
+from _atomlines import read_atom_lines_rs
 from _coordtext import (format_poscar_positions_rs, format_xdatcar_config_rs, format_xyz_block_rs,
-                        parse_xdatcar_coords_rs)
+                        parse_poscar_positions_rs, parse_xdatcar_coords_rs, parse_xyz_block_rs)
 
 
 def bits(x):
@@ -174,6 +176,69 @@ def test_parse_near_halfway_values(pairs):
         tokens.append(f"{m}5e{e - 1}")
         tokens.append(f"{m}49999999999999999999e{e - 20}")
     _check_tokens(tokens)
+
+
+# --- decimal float parse: 16-19 digits near halfway points, every reader ------
+
+def midpoint_digits(x):
+    """Digits and exponent of the exact midpoint between x >= 0 and the next
+    double up (2**1024 past the largest): value = int(digits) * 10**exponent."""
+    up = math.nextafter(x, math.inf)
+    with localcontext() as ctx:
+        ctx.prec = 1000  # a midpoint has at most 768 significant digits
+        mid = (Decimal(x) + (Decimal(2) ** 1024 if math.isinf(up) else Decimal(up))) / 2
+        _, digits, exponent = mid.normalize().as_tuple()
+    return "".join(map(str, digits)), exponent
+
+
+@st.composite
+def halfway_tokens(draw):
+    """16-19 significant digits within a few units of the last digit of the
+    midpoint between two neighbouring doubles (normal, subnormal, the largest),
+    or that midpoint itself when it is that short; in scientific or plain
+    notation, the point anywhere, with either sign."""
+    x = draw(st.one_of(st.floats(min_value=0.0, allow_nan=False, allow_infinity=False),
+                       st.floats(min_value=1e-3, max_value=1e3),
+                       st.integers(0, 2**52).map(lambda k: k * 5e-324),
+                       # midpoints of at most 19 digits: exact ties when written out whole
+                       st.builds(math.ldexp, st.integers(2**52, 2**53 - 1), st.integers(-3, 10))))
+    digits, exponent = midpoint_digits(x)
+    keep = draw(st.integers(16, 19))
+    if len(digits) > keep:
+        exponent += len(digits) - keep
+        value = int(digits[:keep]) + draw(st.integers(-2, 3))
+    else:
+        value = int(digits) * 10 ** (keep - len(digits)) + draw(st.sampled_from([0, 0, -1, 1]))
+        exponent -= keep - len(digits)
+    text = str(max(value, 1))
+    point = draw(st.integers(0, len(text)))
+    exponent += len(text) - point
+    mantissa = (text[:point] or "0") + "." + text[point:]
+    sign = draw(st.sampled_from(["", "-", "+"]))
+    if -20 <= exponent <= 0 and draw(st.booleans()):
+        return sign + "0." + "0" * -exponent + text  # plain notation
+    return sign + mantissa + draw(st.sampled_from("eE")) + str(exponent)
+
+
+HALFWAY_READERS = {
+    "xyz": lambda rows: parse_xyz_block_rs(["H " + row for row in rows])[1],
+    "poscar": lambda rows: parse_poscar_positions_rs(rows, False)[0],
+    "xdatcar": parse_xdatcar_coords_rs,
+    "atomlines": lambda rows: read_atom_lines_rs(["H " + row for row in rows], b"sfff")["floats"],
+}
+
+
+@pytest.mark.parametrize("reader", list(HALFWAY_READERS))
+@settings(max_examples=150, deadline=None)
+@given(tokens=st.lists(halfway_tokens(), min_size=1, max_size=30),
+       gaps=st.lists(st.sampled_from([" ", "  ", "\t", " \t "]), min_size=3, max_size=3),
+       ending=st.sampled_from(["", "\n", " \r\n"]))
+def test_halfway_tokens_through_every_reader(reader, tokens, gaps, ending):
+    tokens = tokens + tokens[-1:] * (-len(tokens) % 3)
+    rows = [gaps[0] + tokens[i] + gaps[1] + tokens[i + 1] + gaps[2] + tokens[i + 2] + ending
+            for i in range(0, len(tokens), 3)]
+    got = HALFWAY_READERS[reader](rows).reshape(-1)
+    assert [bits(float(v)) for v in got] == [bits(float(t)) for t in tokens]
 
 
 # --- fixed float format -------------------------------------------------------
