@@ -9,7 +9,6 @@ extern "C" int PyTraceMalloc_Untrack(unsigned int domain, std::uintptr_t ptr);
 #include "results.hpp"
 
 #include <new>
-#include <unordered_map>
 
 #include "failure.hpp"
 #include "huge_pages.hpp"
@@ -110,34 +109,6 @@ PyRef text_result(TextBuffer&& text) {
   if (PyUnicode_Resize(&trimmed, size) < 0) throw PythonError{};
   result.release();
   return PyRef::steal(trimmed);
-}
-
-PyRef string_list_result(const std::vector<std::string>& strings) {
-  PyRef list = PyRef::steal(check(PyList_New(static_cast<Py_ssize_t>(strings.size()))));
-  // Owned by the list once stored; the map only borrows.
-  std::unordered_map<std::string_view, PyObject*> made;
-  PyObject* last = nullptr;
-  std::string_view last_text;
-  for (std::size_t i = 0; i < strings.size(); ++i) {
-    const std::string_view text = strings[i];
-    PyObject* item = nullptr;
-    if (last != nullptr && text == last_text) {
-      item = last;
-    } else if (auto found = made.find(text); found != made.end()) {
-      item = found->second;
-    } else {
-      item = check(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-      made.emplace(text, item);
-      last = item;
-      last_text = text;
-      continue;
-    }
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(item));
-    last = item;
-    last_text = text;
-  }
-  return list;
 }
 
 void InternedStrings::update(const text::TokenInterner& interner) {

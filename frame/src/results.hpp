@@ -33,10 +33,6 @@ TextBuffer text_result_buffer() noexcept;
 // into a new str. The buffer is left empty either way.
 PyRef text_result(TextBuffer&& text);
 
-// A list of str in order. Equal strings share one str object: element
-// symbols repeat, so each distinct one is created once per call.
-PyRef string_list_result(const std::vector<std::string>& strings);
-
 // One str per distinct text of a TokenInterner, made as its ids appear and
 // shared by every row that has the id.
 class InternedStrings {
