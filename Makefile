@@ -146,6 +146,8 @@ WHEEL_ENV := build/wheel-env
 WHEEL_PY := $(WHEEL_ENV)/bin/python
 WHEEL_RAW := build/wheel-raw
 WHEEL_OUT := build/wheelhouse
+# The tag the wheel must reach: repair fails if its symbols need anything newer.
+WHEEL_PLAT ?= manylinux_2_17_$(shell uname -m)
 
 $(WHEEL_PY):
 	@test -n "$(PYTHON313)" || { echo "Python 3.13 not found (looked for python3.13 on PATH and under pyenv)"; exit 1; }
@@ -157,7 +159,7 @@ wheel-build: $(WHEEL_PY)
 	rm -rf $(WHEEL_RAW) $(WHEEL_OUT)
 	PATH=$(CURDIR)/$(WHEEL_ENV)/bin:$$PATH $(WHEEL_PY) -m build --wheel --no-isolation \
 		-Cbuild-dir=$(CURDIR)/build/wheel --outdir $(WHEEL_RAW) .
-	PATH=$(CURDIR)/$(WHEEL_ENV)/bin:$$PATH $(WHEEL_ENV)/bin/auditwheel repair --plat auto --wheel-dir $(WHEEL_OUT) $(WHEEL_RAW)/*.whl
+	PATH=$(CURDIR)/$(WHEEL_ENV)/bin:$$PATH $(WHEEL_ENV)/bin/auditwheel repair --plat $(WHEEL_PLAT) --wheel-dir $(WHEEL_OUT) $(WHEEL_RAW)/*.whl
 	$(WHEEL_PY) tools/abi_floor.py $(WHEEL_OUT)/*.whl
 	@$(WHEEL_PY) -c 'import numpy; print("built against NumPy", numpy.__version__)'
 	@mkdir -p dist && cp $(WHEEL_OUT)/*.whl dist/
