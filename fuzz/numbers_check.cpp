@@ -771,6 +771,30 @@ std::string scan_filler(Rng& r, std::size_t n) {
   return out;
 }
 
+// Fractions as fractional coordinates are written: "0." and up to twenty
+// digits, now and then an exponent. The scans read "0." tokens by a path of
+// their own (one or two words of digits after the point).
+std::string fraction_token(Rng& r) {
+  std::string tok;
+  const std::uint64_t sign = r.below(4);
+  if (sign == 1) tok += '-';
+  if (sign == 2) tok += '+';
+  tok += "0.";
+  for (std::uint64_t i = 0, digits = r.below(21); i < digits; ++i) {
+    tok.push_back(static_cast<char>('0' + (r.below(4) == 0 ? 9 : r.below(10))));
+  }
+  if (r.below(8) == 0) tok += "e" + std::to_string(static_cast<int>(r.below(40)) - 20);
+  return tok;
+}
+
+bool check_fraction(Tally& t, Rng& r) {
+  const std::string token = fraction_token(r);
+  if (!check_parse_valid(t, token.data(), token.size())) return false;
+  const std::string before = r.coin() ? std::string(r.below(12), ' ') : std::string();
+  const std::string after = scan_filler(r, r.below(3) == 0 ? 0 : r.below(12));
+  return check_scan_line(t, before + token + after, before.size(), 0);
+}
+
 bool check_scan_random(Tally& t, Rng& r) {
   const std::string token = scan_token(r);
   std::string before = scan_filler(r, r.below(4) == 0 ? r.below(12) : 0);
@@ -1260,6 +1284,10 @@ int main(int argc, char** argv) {
     Tally lines{"scan_float / scan_int64 in lines"};
     for (std::uint64_t i = 0, n = count(6e6); i < n; ++i) check_scan_random(lines, r);
     tallies.push_back(lines);
+
+    Tally fractions{"parse_float / scan_float 0.ddd tokens vs strtod"};
+    for (std::uint64_t i = 0, n = count(4e6); i < n; ++i) check_fraction(fractions, r);
+    tallies.push_back(fractions);
   }
 
   {  // integer parse and integer fields

@@ -1,6 +1,7 @@
 #include "text/float_parse.hpp"
 
 #include <bit>
+#include <optional>
 #include <cstddef>
 #include <cstdint>
 
@@ -384,6 +385,60 @@ template <bool kWhole>
   return {p, true};
 }
 
+// A token "0." followed by one to sixteen digits and its separator, at p
+// (after the sign): the digits after the point are the whole run, read from
+// at most two words and padded with zero digits to eight or sixteen. Anything
+// else (no digit, more digits, an exponent) is left to the general scan.
+template <bool kWhole>
+[[gnu::always_inline]] inline std::optional<ScanResult> scan_fraction(const char* p, const char* end,
+                                                                      const char* readable, std::ptrdiff_t avail,
+                                                                      bool negative, double& out) noexcept {
+  const uint64_t a = fetch_at(p, 2, avail, end, readable);
+  const uint64_t a_flags = non_digit_bytes(a);
+  uint64_t m;
+  unsigned digits;
+  unsigned stop;
+  bool eight = true;  // padded to eight digits, else to sixteen
+  if (a_flags != 0) {
+    const unsigned at = static_cast<unsigned>(std::countr_zero(a_flags)) - 7;
+    m = digit_value8((a - kZeros) & below_first_flag(a_flags));
+    digits = at / 8;
+    stop = static_cast<unsigned>(a >> at) & 0xff;
+  } else {
+    const uint64_t b = fetch_at(p, 10, avail, end, readable);
+    const uint64_t b_flags = non_digit_bytes(b);
+    if ((b_flags & 0x80) != 0) {  // exactly eight digits
+      m = digit_value8(a - kZeros);
+      digits = 8;
+      stop = static_cast<unsigned>(b) & 0xff;
+    } else {
+      eight = false;
+      if (b_flags != 0) {
+        const unsigned at = static_cast<unsigned>(std::countr_zero(b_flags)) - 7;
+        m = digit_value16(a - kZeros, (b - kZeros) & below_first_flag(b_flags));
+        digits = 8 + at / 8;
+        stop = static_cast<unsigned>(b >> at) & 0xff;
+      } else {
+        stop = static_cast<unsigned>(fetch_at(p, 18, avail, end, readable)) & 0xff;
+        if (is_digit(static_cast<char>(stop))) return std::nullopt;  // more than sixteen digits
+        m = digit_value16(a - kZeros, b - kZeros);
+        digits = 16;
+      }
+    }
+  }
+  const char* const after = p + 2 + digits;
+  if (digits == 0 || !is_space(stop) || (kWhole && after != end)) return std::nullopt;
+  uint64_t bits;
+  if (eight) {
+    // m < 10^8 and 10^8 are exact doubles: one correctly rounded division.
+    bits = std::bit_cast<uint64_t>(static_cast<double>(static_cast<std::int64_t>(m)) / 1e8);
+  } else {
+    bits = m == 0 ? 0 : decimal_bits(m, -16);
+  }
+  out = from_bits(bits, negative);
+  return ScanResult{after, true};
+}
+
 // The usual token: at most seven integer digits, at most 19 digits in all.
 // The point is taken out of the loaded words, so the digits form one run; a
 // run that ends inside a word is padded with zero digits (a value times a
@@ -400,6 +455,10 @@ template <bool kWhole>
 
   const std::ptrdiff_t avail = end - p;
   const uint64_t w0 = fetch_at(p, 0, avail, end, readable);
+  if ((w0 & 0xffff) == 0x2e30) {  // "0.": a fraction, as fractional coordinates are
+    if (const std::optional<ScanResult> r = scan_fraction<kWhole>(p, end, readable, avail, negative, out)) return *r;
+    return scan_general<kWhole>(start, end, readable, out);
+  }
   const uint64_t f0 = non_digit_bytes(w0);
   if (f0 == 0) [[unlikely]] return scan_general<kWhole>(start, end, readable, out);
   const unsigned int8 = static_cast<unsigned>(std::countr_zero(f0)) - 7;  // 8 * integer digits
