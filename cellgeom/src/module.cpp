@@ -19,16 +19,8 @@ Outcome minkowski(Args& args) {
   const auto cell = args.array<double>(0, ElementType::float64);
   auto reduced = ak::cellgeom::minkowski_reduce(cell.view);
   if (!reduced.ok()) return std::move(reduced).failure();
-  ak::OwnedArray<double> rcell(3, 3, ak::Fill::unset);
-  ak::OwnedArray<std::int64_t> op(3, 3, ak::Fill::unset);
-  for (std::size_t i = 0; i < 3; ++i) {
-    for (std::size_t j = 0; j < 3; ++j) {
-      rcell(i, j) = reduced.value().rcell[i][j];
-      op(i, j) = reduced.value().op[i][j];
-    }
-  }
-  PyRef rcell_array = ak::frame::array_result(std::move(rcell), ElementType::float64);
-  PyRef op_array = ak::frame::array_result(std::move(op), ElementType::int64);
+  PyRef rcell_array = ak::frame::small_array_result(reduced.value().rcell, 3, 3, ElementType::float64);
+  PyRef op_array = ak::frame::small_array_result(reduced.value().op, 3, 3, ElementType::int64);
   return ak::frame::tuple_result({&rcell_array, &op_array});
 }
 

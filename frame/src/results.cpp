@@ -8,6 +8,7 @@ extern "C" int PyTraceMalloc_Untrack(unsigned int domain, std::uintptr_t ptr);
 
 #include "results.hpp"
 
+#include <cstring>
 #include <new>
 
 #include "failure.hpp"
@@ -17,17 +18,22 @@ extern "C" int PyTraceMalloc_Untrack(unsigned int domain, std::uintptr_t ptr);
 namespace ak::frame {
 namespace {
 
-// The holder: a minimal object whose only job is to free one malloc'd buffer.
+// The holder: a minimal object that owns the data of a result array, either
+// one malloc'd buffer (freed with it) or, for a small result, the bytes it
+// carries itself (one allocation instead of two).
 struct BufferHolder {
-  PyObject_HEAD
-  void* buffer;
+  PyObject_VAR_HEAD
+  void* buffer;                           // the data: a malloc'd block, or inline_data
+  alignas(16) unsigned char inline_data[1];  // ob_size bytes
 };
 
 void holder_dealloc(PyObject* self) {
-  void* buffer = reinterpret_cast<BufferHolder*>(self)->buffer;
-  // Untracked before the free, so the address cannot be reused while still traced.
-  PyTraceMalloc_Untrack(kBufferTraceDomain, reinterpret_cast<std::uintptr_t>(buffer));
-  std::free(buffer);
+  auto* holder = reinterpret_cast<BufferHolder*>(self);
+  if (holder->buffer != holder->inline_data) {
+    // Untracked before the free, so the address cannot be reused while still traced.
+    PyTraceMalloc_Untrack(kBufferTraceDomain, reinterpret_cast<std::uintptr_t>(holder->buffer));
+    std::free(holder->buffer);
+  }
   PyTypeObject* type = Py_TYPE(self);
   type->tp_free(self);
   Py_DECREF(type);
@@ -40,17 +46,44 @@ PyType_Slot holder_slots[] = {
 };
 
 PyType_Spec holder_spec = {
-    "atomkernels.BufferHolder", sizeof(BufferHolder), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    holder_slots,
+    "atomkernels.BufferHolder", static_cast<int>(offsetof(BufferHolder, inline_data)), 1,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, holder_slots,
 };
 
-PyTypeObject* holder_type() {
+// A new holder with room for `inline_bytes` of its own.
+BufferHolder* new_holder(std::size_t inline_bytes) {
   static PyObject* type = nullptr;  // created once, never released
   if (type == nullptr) {
     type = PyType_FromSpec(&holder_spec);
     if (type == nullptr) throw PythonError{};
   }
-  return reinterpret_cast<PyTypeObject*>(type);
+  auto* holder = PyObject_NewVar(BufferHolder, reinterpret_cast<PyTypeObject*>(type),
+                                 static_cast<Py_ssize_t>(inline_bytes));
+  if (holder == nullptr) throw PythonError{};
+  holder->buffer = holder->inline_data;
+  return holder;
+}
+
+// The descriptor of an element type (a new reference).
+PyRef descriptor(ElementType type) {
+  require_numpy();
+  return PyRef::steal(check(reinterpret_cast<PyObject*>(PyArray_DescrFromType(numpy_type(type)))));
+}
+
+// A new C-ordered rows x cols array over the holder's buffer, with the holder
+// as its base.
+PyRef array_over(PyRef holder, PyRef descr, std::size_t rows, std::size_t cols) {
+  void* data = reinterpret_cast<BufferHolder*>(holder.get())->buffer;
+  npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(cols)};
+  // No strides: NumPy lays out C order itself, and knows the flags without
+  // working them out from given strides. The descriptor is stolen.
+  PyRef array = PyRef::steal(check(PyArray_NewFromDescr(&PyArray_Type,
+                                                        reinterpret_cast<PyArray_Descr*>(descr.release()), 2, dims,
+                                                        nullptr, data, NPY_ARRAY_WRITEABLE, nullptr)));
+  if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), holder.release()) < 0) {
+    throw PythonError{};
+  }
+  return array;
 }
 
 }  // namespace
@@ -134,37 +167,31 @@ PyRef tuple_result(std::initializer_list<PyRef*> members) {
 
 PyRef adopt_array(void* buffer, std::size_t rows, std::size_t cols, ElementType type) {
   // The holder takes the buffer first, so every later failure frees it.
-  PyTypeObject* holder_class;
+  BufferHolder* holder;
   try {
-    holder_class = holder_type();
+    holder = new_holder(0);
   } catch (...) {
     std::free(buffer);
     throw;
   }
-  auto* holder = PyObject_New(BufferHolder, holder_class);
-  if (holder == nullptr) {
-    std::free(buffer);
-    throw PythonError{};
-  }
   holder->buffer = buffer;
   PyRef owner = PyRef::steal(reinterpret_cast<PyObject*>(holder));
-
-  require_numpy();
-  PyArray_Descr* descr = PyArray_DescrFromType(numpy_type(type));  // stolen below
-  if (descr == nullptr) throw PythonError{};
+  PyRef descr = descriptor(type);
   // Seen by tracemalloc for as long as the holder lives. A failure to record
   // the trace (tracing off, or no memory for it) changes nothing else.
-  const std::size_t bytes = (rows * cols != 0 ? rows * cols : 1) * static_cast<std::size_t>(PyDataType_ELSIZE(descr));
-  PyTraceMalloc_Track(kBufferTraceDomain, reinterpret_cast<std::uintptr_t>(buffer), bytes);
-  npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(cols)};
-  // No strides: NumPy lays out C order itself, and knows the flags without
-  // working them out from given strides.
-  PyRef array = PyRef::steal(check(PyArray_NewFromDescr(&PyArray_Type, descr, 2, dims, nullptr, buffer,
-                                                        NPY_ARRAY_WRITEABLE, nullptr)));
-  if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), owner.release()) < 0) {
-    throw PythonError{};
-  }
-  return array;
+  const auto item = static_cast<std::size_t>(PyDataType_ELSIZE(reinterpret_cast<PyArray_Descr*>(descr.get())));
+  PyTraceMalloc_Track(kBufferTraceDomain, reinterpret_cast<std::uintptr_t>(buffer),
+                      (rows * cols != 0 ? rows * cols : 1) * item);
+  return array_over(std::move(owner), std::move(descr), rows, cols);
+}
+
+PyRef small_array_result(const void* data, std::size_t rows, std::size_t cols, ElementType type) {
+  PyRef descr = descriptor(type);
+  const std::size_t bytes =
+      rows * cols * static_cast<std::size_t>(PyDataType_ELSIZE(reinterpret_cast<PyArray_Descr*>(descr.get())));
+  PyRef owner = PyRef::steal(reinterpret_cast<PyObject*>(new_holder(bytes)));
+  std::memcpy(reinterpret_cast<BufferHolder*>(owner.get())->inline_data, data, bytes);
+  return array_over(std::move(owner), std::move(descr), rows, cols);
 }
 
 }  // namespace ak::frame

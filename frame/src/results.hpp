@@ -61,6 +61,11 @@ inline constexpr unsigned int kBufferTraceDomain = 0x616B;
 // reported to tracemalloc (kBufferTraceDomain) for as long as it lives.
 PyRef adopt_array(void* buffer, std::size_t rows, std::size_t cols, ElementType type);
 
+// A new C-ordered 2-D array of `type` holding a copy of rows x cols elements
+// at `data`, stored in the holder object itself: for small results, one
+// allocation instead of a buffer and a holder.
+PyRef small_array_result(const void* data, std::size_t rows, std::size_t cols, ElementType type);
+
 template <class T>
 PyRef array_result(OwnedArray<T>&& array, ElementType type) {
   const std::size_t rows = array.rows();
