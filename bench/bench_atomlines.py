@@ -74,7 +74,7 @@ def cases(n: int, floor, before=None) -> list[Case]:
 
     write = Case("write_atoms_rs", n,
                  lambda: _atomlines.write_atoms_rs(codepoints, 2, floats, ints, bools, COL_TYPES),
-                 floors={"own formatter": lambda: floor.write_atoms(symbol_list, floats, ints, bools)},
+                 floors={"own formatter": lambda: floor.write_atoms(codepoints, floats, ints, bools)},
                  rivals={"python % loop": percent_loop},
                  agree=lambda name, ours, theirs: same(ours, theirs, "texts"), variant="s, 6 f, i, b")
     if before is not None:

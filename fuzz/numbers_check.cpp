@@ -287,6 +287,13 @@ bool check_write_int_one(Tally& t, std::uint64_t bits, unsigned width) {
   int k2 = std::snprintf(want + 32, 32, "%*llu", static_cast<int>(width),
                          static_cast<unsigned long long>(bits));
   ok = ok && e - got == k2 && std::memcmp(got, want + 32, static_cast<std::size_t>(k2)) == 0;
+  // The inline form for the atom-line writer's width, against the general one.
+  if (width == 8) {
+    char inl[64], gen[64];
+    char* ei = ak::text::write_int<8>(inl, static_cast<std::int64_t>(bits));
+    char* eg = ak::text::write_int(gen, static_cast<std::int64_t>(bits), 8);
+    ok = ok && ei - inl == eg - gen && std::memcmp(inl, gen, static_cast<std::size_t>(eg - gen)) == 0;
+  }
   if (!ok) report(t, "integer " + std::to_string(bits) + " w=" + std::to_string(width));
   return ok;
 }

@@ -39,11 +39,14 @@ inline char* put_symbol_char(TextBuffer& out, char* p, std::uint32_t cp, std::si
 // Rows up to this many code points are written within the room of the row.
 constexpr std::size_t kShortRow = 1024;
 
+// Padding of up to this many spaces is stored as one fixed-size block.
+constexpr std::size_t kPadBlock = 16;
+
 // Room a symbol field may need in a row: four bytes per code point at most,
-// then the padding (at most `width`); nothing for long rows, which ask for
-// their own room as they go.
+// then the padding (at least a whole pad block); nothing for long rows, which
+// ask for their own room as they go.
 std::size_t symbol_room(std::size_t cols, std::size_t width) {
-  return cols <= kShortRow ? 4 * cols + width : 0;
+  return cols <= kShortRow ? 4 * cols + (width > kPadBlock ? width : kPadBlock) : 0;
 }
 
 // Writes the symbol of one row at p: code points up to the first 0, values
@@ -61,8 +64,13 @@ char* put_short_symbol(TextBuffer& out, char* p, const char* element, std::size_
     p = put_symbol_char(out, p, cp, chars);
   }
   if (chars < width) {
-    std::memset(p, ' ', width - chars);
-    p += width - chars;
+    const std::size_t pad = width - chars;
+    if (pad <= kPadBlock) {
+      std::memcpy(p, "                ", kPadBlock);  // a constant size: no call
+    } else {
+      std::memset(p, ' ', pad);
+    }
+    p += pad;
   }
   return p;
 }
@@ -187,7 +195,7 @@ TextBuffer write_atom_block(const StridedView<std::uint32_t>& sym_codepoints, st
           std::int64_t value;
           std::memcpy(&value, ints + field.offset, sizeof value);
           *p++ = ' ';
-          p = text::write_int(p, value, kIntWidth);
+          p = text::write_int<kIntWidth>(p, value);
           break;
         }
         case kBoolCode:

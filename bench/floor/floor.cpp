@@ -271,19 +271,22 @@ PyObject* py_format_xdatcar(PyObject*, PyObject* args) {
   });
 }
 
-// Symbol, six floats, an integer and a boolean per row.
+// Symbol (as code points, a 0 ending it; ASCII here), six floats, an integer
+// and a boolean per row.
 PyObject* py_write_atoms(PyObject*, PyObject* args) {
-  PyObject *symbols, *floats, *ints, *bools;
-  if (!PyArg_ParseTuple(args, "O!OOO", &PyList_Type, &symbols, &floats, &ints, &bools)) return nullptr;
+  PyObject *codepoints, *floats, *ints, *bools;
+  if (!PyArg_ParseTuple(args, "OOOO", &codepoints, &floats, &ints, &bools)) return nullptr;
+  const auto* cp = static_cast<const std::uint32_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(codepoints)));
+  const auto width = static_cast<std::size_t>(PyArray_DIM(reinterpret_cast<PyArrayObject*>(codepoints), 1));
   const auto* f = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(floats)));
   const auto* k = static_cast<const std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(ints)));
   const auto* b = static_cast<const std::uint8_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(bools)));
-  const auto n = static_cast<std::size_t>(PyList_GET_SIZE(symbols));
+  const auto n = static_cast<std::size_t>(PyArray_DIM(reinterpret_cast<PyArrayObject*>(codepoints), 0));
   return write_rows(n, 160, [&](char* p, std::size_t i) {
-    const std::string_view s = utf8(PyList_GET_ITEM(symbols, i));
     std::memcpy(p, "  ", 2);
-    std::memcpy(p, s.data(), s.size());
-    p += s.size() < 2 ? 2 : s.size();
+    std::size_t len = 0;
+    for (const std::uint32_t* c = cp + i * width; len < width && c[len] != 0; ++len) p[len] = static_cast<char>(c[len]);
+    p += len < 2 ? 2 : len;
     for (int j = 0; j < 6; ++j) {
       *p++ = ' ';
       p = ak::text::write_fixed<16, 8>(p, f[6 * i + j]);
@@ -315,7 +318,7 @@ PyMethodDef methods[] = {
     {"format_xyz", py_format_xyz, METH_VARARGS, "format_xyz_block_rs floor (symbols, positions)"},
     {"format_poscar", py_format_poscar, METH_VARARGS, "format_poscar_positions_rs floor (positions, flags)"},
     {"format_xdatcar", py_format_xdatcar, METH_VARARGS, "format_xdatcar_config_rs floor, rows only (positions)"},
-    {"write_atoms", py_write_atoms, METH_VARARGS, "write_atoms_rs floor (symbols, floats, ints, bools)"},
+    {"write_atoms", py_write_atoms, METH_VARARGS, "write_atoms_rs floor (sym_codepoints, floats, ints, bools)"},
     {"fill", py_fill, METH_VARARGS, "a new (n, 3) float64 array filled once (n)"},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -259,4 +259,23 @@ inline char* write_fixed(char* dst, double value) noexcept {
   return dst + len;
 }
 
+// write_int(dst, value, Width), inline for one fixed width; the room asked
+// of the caller is the same: int_max_len(Width). Values wider than the field
+// take the general form.
+template <unsigned Width>
+inline char* write_int(char* dst, std::int64_t value) noexcept {
+  const bool negative = value < 0;
+  const std::uint64_t magnitude =
+      negative ? std::uint64_t{0} - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  const unsigned len = digits::decimal_length(magnitude) + negative;
+  if (len > Width) [[unlikely]] return write_int(dst, value, Width);
+  std::memset(dst, ' ', Width);
+  digits::put_digits(dst + Width, magnitude);
+  // Signs are mixed in real data: the character in front of the digits
+  // becomes '-' or stays what it is, without a branch.
+  char* const first = dst + (Width - len);
+  *first = negative ? '-' : *first;
+  return dst + Width;
+}
+
 }  // namespace ak::text
