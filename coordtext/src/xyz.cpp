@@ -44,10 +44,10 @@ Failure cannot_parse(std::string_view token, std::size_t line, const char* reaso
 }  // namespace
 
 XyzReader::XyzReader(std::size_t n_lines)
-    : positions_(n_lines, 3, Fill::unset), next_row_(positions_.data()), symbols_(text::normalize_symbol) {}
+    : positions_(n_lines, 3, Fill::unset), symbols_(text::normalize_symbol) {}
 
 std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, std::uint32_t* symbol_ids) {
-  double* row = next_row_;
+  double* row = positions_.data() + 3 * line_;
   for (std::size_t k = 0; k < lines.size(); ++k, row += 3) {
     const char* const begin = lines[k].data();
     const char* const end = begin + lines[k].size();
@@ -68,7 +68,6 @@ std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, 
       }
     }
   }
-  next_row_ = row;
   line_ += lines.size();
   return std::nullopt;
 }

@@ -36,7 +36,6 @@ class XyzReader {
 
  private:
   OwnedArray<double> positions_;
-  double* next_row_;
   std::size_t line_ = 0;
   text::TokenInterner symbols_;
 };

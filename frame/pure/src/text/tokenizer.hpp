@@ -1,6 +1,7 @@
 // Tokens of a line: maximal runs of bytes that are not ASCII whitespace (TAB,
 // LF, FF, CR, SPACE). Vertical tab and every non-ASCII byte belong to tokens.
-// Readers take tokens one at a time from the front; the rest of a line is
+// Readers take tokens one at a time from the front, skip_space() to a token's
+// start and token_end() (or a number scan) to its end; the rest of a line is
 // never looked at.
 //
 // The scans go eight bytes per step: numeric columns are long runs of digits
@@ -104,29 +105,5 @@ inline const char* token_end(const char* p, const char* end) noexcept {
   }
   return detail::token_end_slow(p, end);
 }
-
-// Lazy tokenizer over one line.
-class Tokenizer {
- public:
-  explicit Tokenizer(std::string_view line) noexcept : pos_(line.data()), end_(line.data() + line.size()) {}
-
-  // Stores the next token in `token` and returns true, or returns false when
-  // the line holds no more tokens.
-  bool next(std::string_view& token) noexcept {
-    const char* p = skip_space(pos_, end_);
-    if (p == end_) {
-      pos_ = p;
-      return false;
-    }
-    const char* stop = token_end(p + 1, end_);
-    token = std::string_view(p, static_cast<std::size_t>(stop - p));
-    pos_ = stop;
-    return true;
-  }
-
- private:
-  const char* pos_;
-  const char* end_;
-};
 
 }  // namespace ak::text
