@@ -31,9 +31,9 @@ def load_floor():
     path = FLOOR_DIR / "_akfloor.so"
     if not path.exists():
         raise SystemExit(f"{path} is missing: run `make bench` (it builds the floors first)")
-    spec = importlib.util.spec_from_file_location("_akfloor", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location("_akfloor", path)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 
@@ -155,9 +155,9 @@ def load_baseline_modules(folder: pathlib.Path) -> dict[str, Any]:
         found = sorted(folder.glob(f"{name}.*so"))
         if not found:
             continue
-        spec = importlib.util.spec_from_file_location(name, found[0])
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        module_spec = importlib.util.spec_from_file_location(name, found[0])
+        module = importlib.util.module_from_spec(module_spec)
+        module_spec.loader.exec_module(module)
         modules[name] = module
     return modules
 
