@@ -19,6 +19,7 @@ using ak::frame::InternedStrings;
 using ak::frame::LineList;
 using ak::frame::Outcome;
 using ak::frame::PyRef;
+using ak::frame::Sealed;
 
 Outcome write_atoms(Args& args) {
   const auto sym_codepoints = args.array<std::uint32_t>(0, ElementType::uint32);
@@ -27,9 +28,10 @@ Outcome write_atoms(Args& args) {
   const auto int_mat = args.array<std::int64_t>(3, ElementType::int64);
   const auto bool_mat = args.array<std::uint8_t>(4, ElementType::uint8);
   const std::vector<std::uint8_t> col_types = args.bytes(5);
-  return ak::frame::text_result(ak::atomlines::write_atom_block(sym_codepoints.view, sym_width, float_mat.view,
-                                                                int_mat.view, bool_mat.view, col_types,
-                                                                ak::frame::text_result_buffer()));
+  const Sealed sealed = args.seal();
+  return ak::frame::text_result(ak::atomlines::write_atom_block(
+      sym_codepoints.view(sealed), sym_width, float_mat.view(sealed), int_mat.view(sealed), bool_mat.view(sealed),
+      col_types, ak::frame::text_result_buffer()));
 }
 
 void set_item(PyObject* dict, const char* key, PyRef& value) {
@@ -39,7 +41,8 @@ void set_item(PyObject* dict, const char* key, PyRef& value) {
 Outcome read_atom_lines(Args& args) {
   const LineList& lines = args.lines(0);
   const std::vector<std::uint8_t> col_types = args.bytes(1);
-  const std::size_t n = lines.size();
+  const Sealed sealed = args.seal();
+  const std::size_t n = lines.size(sealed);
   ak::atomlines::AtomLineReader reader(n, col_types);
   const std::size_t n_str = reader.n_str_cols();
 
@@ -50,7 +53,7 @@ Outcome read_atom_lines(Args& args) {
   std::vector<InternedStrings> column_strings(n_str);
   std::vector<std::uint32_t> ids(LineList::kChunk * n_str);
   std::optional<ak::Failure> failure;
-  lines.read([&](std::span<const std::string_view> chunk, std::size_t first) {
+  lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t first) {
     if ((failure = reader.read(chunk, ids.data()))) return false;
     for (std::size_t j = 0; j < n_str; ++j) {
       column_strings[j].update(reader.strings(j));

@@ -14,10 +14,12 @@ using ak::frame::ElementType;
 using ak::frame::Function;
 using ak::frame::Outcome;
 using ak::frame::PyRef;
+using ak::frame::Sealed;
 
 Outcome minkowski(Args& args) {
   const auto cell = args.array<double>(0, ElementType::float64);
-  auto reduced = ak::cellgeom::minkowski_reduce(cell.view);
+  const Sealed sealed = args.seal();
+  auto reduced = ak::cellgeom::minkowski_reduce(cell.view(sealed));
   if (!reduced.ok()) return std::move(reduced).failure();
   PyRef rcell_array = ak::frame::small_array_result(reduced.value().rcell, 3, 3, ElementType::float64);
   PyRef op_array = ak::frame::small_array_result(reduced.value().op, 3, 3, ElementType::int64);
@@ -28,7 +30,8 @@ Outcome supercell(Args& args) {
   const auto prim = args.array<double>(0, ElementType::float64);
   const auto lattice = args.array<double>(1, ElementType::float64);
   const bool cell_major = args.boolean(2);
-  auto positions = ak::cellgeom::make_supercell_positions(prim.view, lattice.view, cell_major);
+  const Sealed sealed = args.seal();
+  auto positions = ak::cellgeom::make_supercell_positions(prim.view(sealed), lattice.view(sealed), cell_major);
   return ak::frame::array_result(std::move(positions), ElementType::float64);
 }
 

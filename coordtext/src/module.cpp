@@ -12,20 +12,21 @@
 namespace {
 
 using ak::frame::Args;
-using ak::frame::BorrowedArray;
 using ak::frame::ElementType;
 using ak::frame::Function;
 using ak::frame::InternedStrings;
 using ak::frame::LineList;
 using ak::frame::Outcome;
 using ak::frame::PyRef;
+using ak::frame::Sealed;
 
 Outcome parse_poscar(Args& args) {
   const LineList& lines = args.lines(0);
   const bool selective = args.boolean(1);
-  ak::coordtext::PoscarReader reader(lines.size(), selective);
+  const Sealed sealed = args.seal();
+  ak::coordtext::PoscarReader reader(lines.size(sealed), selective);
   std::optional<ak::Failure> failure;
-  lines.read([&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
+  lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
   if (failure) return std::move(*failure);
   ak::coordtext::PoscarBlock block = reader.take_block();
   PyRef positions = ak::frame::array_result(std::move(block.positions), ElementType::float64);
@@ -36,9 +37,11 @@ Outcome parse_poscar(Args& args) {
 
 Outcome format_poscar(Args& args) {
   const auto coord = args.array<double>(0, ElementType::float64);
-  std::optional<BorrowedArray<std::uint8_t>> flags;
-  if (args.given(1)) flags = args.array<std::uint8_t>(1, ElementType::boolean);
-  auto text = ak::coordtext::format_poscar_positions(coord.view, flags ? &flags->view : nullptr,
+  const auto flags = args.optional_array<std::uint8_t>(1, ElementType::boolean);
+  const Sealed sealed = args.seal();
+  const std::optional<ak::StridedView<std::uint8_t>> flag_view =
+      flags ? std::optional(flags->view(sealed)) : std::nullopt;
+  auto text = ak::coordtext::format_poscar_positions(coord.view(sealed), flag_view ? &*flag_view : nullptr,
                                                      ak::frame::text_result_buffer());
   if (!text.ok()) return std::move(text).failure();
   return ak::frame::text_result(std::move(text.value()));
@@ -46,9 +49,10 @@ Outcome format_poscar(Args& args) {
 
 Outcome parse_xdatcar(Args& args) {
   const LineList& lines = args.lines(0);
-  ak::coordtext::XdatcarReader reader(lines.size());
+  const Sealed sealed = args.seal();
+  ak::coordtext::XdatcarReader reader(lines.size(sealed));
   std::optional<ak::Failure> failure;
-  lines.read([&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
+  lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
   if (failure) return std::move(*failure);
   return ak::frame::array_result(reader.take_positions(), ElementType::float64);
 }
@@ -56,18 +60,21 @@ Outcome parse_xdatcar(Args& args) {
 Outcome format_xdatcar(Args& args) {
   const auto positions = args.array<double>(0, ElementType::float64);
   const std::uint64_t index = args.uint64(1);
+  const Sealed sealed = args.seal();
   return ak::frame::text_result(
-      ak::coordtext::format_xdatcar_config(positions.view, index, ak::frame::text_result_buffer()));
+      ak::coordtext::format_xdatcar_config(positions.view(sealed), index, ak::frame::text_result_buffer()));
 }
 
 Outcome parse_xyz(Args& args) {
   const LineList& lines = args.lines(0);
-  ak::coordtext::XyzReader reader(lines.size());
-  PyRef symbols = PyRef::steal(ak::frame::check(PyList_New(static_cast<Py_ssize_t>(lines.size()))));
+  const Sealed sealed = args.seal();
+  const std::size_t n = lines.size(sealed);
+  ak::coordtext::XyzReader reader(n);
+  PyRef symbols = PyRef::steal(ak::frame::check(PyList_New(static_cast<Py_ssize_t>(n))));
   InternedStrings symbol_strings;
   std::uint32_t ids[LineList::kChunk];
   std::optional<ak::Failure> failure;
-  lines.read([&](std::span<const std::string_view> chunk, std::size_t first) {
+  lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t first) {
     if ((failure = reader.read(chunk, ids))) return false;
     symbol_strings.update(reader.symbols());
     symbol_strings.fill(symbols.get(), first, ids, chunk.size());
@@ -79,9 +86,11 @@ Outcome parse_xyz(Args& args) {
 }
 
 Outcome format_xyz(Args& args) {
-  const auto symbols = args.strings(0);
+  const LineList& symbols = args.lines(0);
   const auto positions = args.array<double>(1, ElementType::float64);
-  auto text = ak::coordtext::format_xyz_block(symbols.views(), positions.view, ak::frame::text_result_buffer());
+  const Sealed sealed = args.seal();
+  auto text = ak::coordtext::format_xyz_block(symbols.views(sealed), positions.view(sealed),
+                                              ak::frame::text_result_buffer());
   if (!text.ok()) return std::move(text).failure();
   return ak::frame::text_result(std::move(text.value()));
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "module.hpp"
+#include "numpy_api.hpp"
 
 namespace ak::frame {
 namespace {
@@ -148,10 +149,31 @@ PyObject* detail::run_body(const Function& function, PyObject* const* slots) noe
   }
 }
 
-void Args::check_lines_before_raising() const {
+void Args::check_sequence_before_raising() const {
   PyRef later = PyRef::steal(PyErr_GetRaisedException());
-  lines_->check_items(0);  // an item error replaces the later one
+  sequence_->check_items(0);  // an item error replaces the later one
   PyErr_SetRaisedException(later.release());
+}
+
+Sealed Args::seal() {
+  if (converted_ != (1u << function_.arity()) - 1) panic("a parameter was not converted before the seal");
+  if (!numpy_loaded()) {
+    // The import runs Python code; no array was converted yet (that would
+    // have loaded it), so only the sequence needs pinning.
+    if (sequence_) sequence_->pin();
+    try {
+      require_numpy();
+    } catch (const Panic&) {
+      if (sequence_) sequence_->check_items(0);
+      throw;
+    }
+  } else if (code_may_have_run_) {
+    for (std::size_t k = 0; k < n_arrays_; ++k) {
+      guarded(arrays_[k].index, [&] { check_array(slots_[arrays_[k].index], arrays_[k].type); });
+    }
+  }
+  sealed_ = true;
+  return Sealed{};
 }
 
 }  // namespace ak::frame

@@ -19,57 +19,104 @@
 #include "function.hpp"
 #include "intake.hpp"
 #include "py_ref.hpp"
+#include "sealed.hpp"
 
 namespace ak::frame {
 
-// The arguments of one call after binding, each converted on request. Index i
-// is the i-th parameter; conversions are asked for in parameter order.
+// The arguments of one call after binding, each converted on request, in
+// parameter order (index i is the i-th parameter), then sealed: see
+// sealed.hpp for the rule this class keeps. Every parameter is converted
+// exactly once before seal(), and none after it.
 class Args {
  public:
-  Args(const Function& function, PyObject* const* slots) : function_(function), slots_(slots) {}
+  Args(const Function& function, PyObject* const* slots) noexcept : function_(function), slots_(slots) {}
 
   // Whether an optional argument was given (and is not None).
   bool given(std::size_t i) const noexcept { return slots_[i] != nullptr && slots_[i] != Py_None; }
 
-  // A reader's lines. Its items are checked while they are read, so a later
-  // argument that fails first has the items checked before its own error
-  // stands: conversions keep parameter order.
+  // A string sequence (a reader's lines, a writer's symbols); at most one
+  // per call. Its items are checked while they are read, so a later argument
+  // that fails first has the items checked before its own error stands:
+  // conversions keep parameter order.
   const LineList& lines(std::size_t i) {
-    return lines_.emplace(guarded(i, [&] { return LineList(slots_[i], function_.params[i].name); }));
+    before_conversion(i, false);
+    if (sequence_) panic("a call takes at most one string sequence");
+    return sequence_.emplace(guarded(i, [&] { return LineList(slots_[i], function_.params[i].name); }));
   }
-  StringList strings(std::size_t i) const { return guarded(i, [&] { return StringList(slots_[i]); }); }
   std::vector<std::uint8_t> bytes(std::size_t i) {
-    // Items with __index__ (or a sequence of our caller's making) run Python
-    // code while converted, which could change the lines read later.
-    if (lines_ && may_run_code_when_taken_as_bytes(slots_[i])) lines_->pin();
+    before_conversion(i, may_run_code_when_taken_as_bytes(slots_[i]));
     return guarded(i, [&] { return take_byte_list(slots_[i]); });
   }
-  bool boolean(std::size_t i) const { return guarded(i, [&] { return take_bool(slots_[i]); }); }
-  std::uint64_t uint64(std::size_t i) const { return guarded(i, [&] { return take_uint64(slots_[i]); }); }
+  bool boolean(std::size_t i) {
+    before_conversion(i, may_run_code_when_taken_as_bool(slots_[i]));
+    return guarded(i, [&] { return take_bool(slots_[i]); });
+  }
+  std::uint64_t uint64(std::size_t i) {
+    before_conversion(i, may_run_code_when_taken_as_uint64(slots_[i]));
+    return guarded(i, [&] { return take_uint64(slots_[i]); });
+  }
   template <class T>
-  BorrowedArray<T> array(std::size_t i, ElementType type) const {
-    return guarded(i, [&] { return take_array<T>(slots_[i], type); });
+  ArrayArg<T> array(std::size_t i, ElementType type) {
+    before_conversion(i, !numpy_loaded());  // the first array call imports NumPy
+    guarded(i, [&] { check_array(slots_[i], type); });
+    arrays_[n_arrays_++] = {static_cast<std::uint8_t>(i), type};
+    return ArrayArg<T>(slots_[i]);
+  }
+  // An optional array: absent when not given or None.
+  template <class T>
+  std::optional<ArrayArg<T>> optional_array(std::size_t i, ElementType type) {
+    if (given(i)) return array<T>(i, type);
+    before_conversion(i, false);
+    return std::nullopt;
   }
 
+  // Ends the conversions: loads NumPy's table if no conversion did (every
+  // function makes or reads arrays), checks again any array that Python code
+  // run since its conversion may have reshaped, and hands out the proof that
+  // views may now be taken. Item errors of the sequence win over a failure
+  // to load NumPy, as argument errors come first.
+  Sealed seal();
+
  private:
+  // Marks parameter i converted; before a conversion that may run Python
+  // code, pins the sequence taken earlier.
+  void before_conversion(std::size_t i, bool may_run_code) {
+    if (sealed_) [[unlikely]] panic("an argument was converted after the call was sealed");
+    converted_ |= 1u << i;
+    if (may_run_code) {
+      code_may_have_run_ = true;
+      if (sequence_) sequence_->pin();
+    }
+  }
+
   // Runs one conversion; a TypeError (exactly that type) it raises is
-  // replaced by one whose message names the parameter. Lines taken before
-  // are checked first: their item errors come earlier in parameter order.
+  // replaced by one whose message names the parameter. The sequence taken
+  // before is checked first: its item errors come earlier in parameter order.
   template <class F>
   auto guarded(std::size_t i, F&& convert) const -> decltype(convert()) {
     try {
       return convert();
     } catch (const PythonError&) {
       prefix_type_error(function_.params[i].name);
-      if (lines_) check_lines_before_raising();
+      if (sequence_) check_sequence_before_raising();
       throw;
     }
   }
-  void check_lines_before_raising() const;
+  void check_sequence_before_raising() const;
+
+  struct ArrayParam {
+    std::uint8_t index;
+    ElementType type;
+  };
 
   const Function& function_;
   PyObject* const* slots_;
-  std::optional<LineList> lines_;
+  std::optional<LineList> sequence_;
+  ArrayParam arrays_[kMaxParams];
+  std::size_t n_arrays_ = 0;
+  unsigned converted_ = 0;  // bit i: parameter i converted
+  bool code_may_have_run_ = false;
+  bool sealed_ = false;
 };
 
 namespace detail {

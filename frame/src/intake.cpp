@@ -90,6 +90,7 @@ LineList::LineList(PyObject* object, const char* name) : name_(name) {
   require_sequence(object);
   if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
     items_ = PyRef::borrow(object);
+    callers_list_ = PyList_CheckExact(object);
     return;
   }
   // The length only sizes the list up front (an impossible one fails here
@@ -100,7 +101,7 @@ LineList::LineList(PyObject* object, const char* name) : name_(name) {
   if (!list) throw_python_error();
   std::size_t n = 0;
   for_each_item(object, [&](PyObject* item) {
-    item_utf8(item);
+    item_utf8(item);  // the item's error, raised as it comes; the view is not kept
     if (n < hint) {
       PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(n), Py_NewRef(item));
     } else if (PyList_Append(list.get(), item) < 0) {
@@ -114,23 +115,25 @@ LineList::LineList(PyObject* object, const char* name) : name_(name) {
   items_ = std::move(list);
 }
 
-void LineList::take_views(std::size_t first, std::size_t count, std::string_view* views) const {
+void LineList::take_views(std::size_t first, std::size_t n, std::string_view* views) const {
   PyObject* const* items = PySequence_Fast_ITEMS(items_.get()) + first;
-  for (std::size_t k = 0; k < count; ++k) views[k] = item_utf8(items[k]);
-}
-
-void LineList::take_views_prefixed(std::size_t first, std::size_t count, std::string_view* views) const {
   try {
-    take_views(first, count, views);
+    for (std::size_t k = 0; k < n; ++k) views[k] = item_utf8(items[k]);
   } catch (const PythonError&) {
     prefix_type_error(name_);
     throw;
   }
 }
 
+std::vector<std::string_view> LineList::views(const Sealed&) const {
+  std::vector<std::string_view> all(count());
+  take_views(0, all.size(), all.data());
+  return all;
+}
+
 void LineList::check_items(std::size_t first) const {
   PyObject* const* items = PySequence_Fast_ITEMS(items_.get());
-  const std::size_t n = size();
+  const std::size_t n = count();
   try {
     for (std::size_t k = first; k < n; ++k) item_utf8(items[k]);
   } catch (const PythonError&) {
@@ -140,13 +143,11 @@ void LineList::check_items(std::size_t first) const {
 }
 
 void LineList::pin() {
-  if (!PyList_CheckExact(items_.get())) return;
-  items_ = PyRef::steal(PyList_AsTuple(items_.get()));
-  if (!items_) throw_python_error();
-}
-
-StringList::StringList(PyObject* object) : items_(object, ""), views_(items_.size()) {
-  items_.take_views(0, views_.size(), views_.data());
+  if (!callers_list_) return;
+  PyRef tuple = PyRef::steal(PyList_AsTuple(items_.get()));
+  if (!tuple) throw_python_error();
+  items_ = std::move(tuple);
+  callers_list_ = false;
 }
 
 std::vector<std::uint8_t> take_byte_list(PyObject* object) {
@@ -225,8 +226,7 @@ std::uint64_t take_uint64(PyObject* object) {
   return value;
 }
 
-PyRef take_array_object(PyObject* object, ElementType type, const char** data,
-                        std::size_t (&extents)[2], std::ptrdiff_t (&strides)[2]) {
+void check_array(PyObject* object, ElementType type) {
   require_numpy();
   if (!PyArray_Check(object)) cannot_convert(object, "PyArray<T, D>");
   auto* array = reinterpret_cast<PyArrayObject*>(object);
@@ -237,12 +237,15 @@ PyRef take_array_object(PyObject* object, ElementType type, const char** data,
   const bool same = actual == wanted || PyArray_EquivTypes(actual, wanted);
   Py_DECREF(wanted);
   if (!same) cannot_convert(object, "PyArray<T, D>");
-  *data = static_cast<const char*>(PyArray_DATA(array));
+}
+
+const char* array_geometry(PyObject* object, std::size_t (&extents)[2], std::ptrdiff_t (&strides)[2]) noexcept {
+  auto* array = reinterpret_cast<PyArrayObject*>(object);
   extents[0] = static_cast<std::size_t>(PyArray_DIM(array, 0));
   extents[1] = static_cast<std::size_t>(PyArray_DIM(array, 1));
   strides[0] = PyArray_STRIDE(array, 0);
   strides[1] = PyArray_STRIDE(array, 1);
-  return PyRef::borrow(object);
+  return static_cast<const char*>(PyArray_DATA(array));
 }
 
 }  // namespace ak::frame

@@ -48,6 +48,8 @@ const char* multiarray_module_name() {
 
 }  // namespace
 
+bool numpy_loaded() noexcept { return PyArray_API != nullptr; }
+
 void require_numpy() {
   if (PyArray_API != nullptr) return;
   PyRef multiarray = PyRef::steal(PyImport_ImportModule(multiarray_module_name()));
