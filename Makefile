@@ -82,7 +82,7 @@ FUZZ_HARNESSES := fuzz_numbers numbers_check fuzz_coordtext fuzz_writers fuzz_at
 NUMBER_SRC := frame/pure/src/text/float_parse.cpp frame/pure/src/text/int_parse.cpp frame/pure/src/text/number_format.cpp
 UNICODE_SRC := frame/pure/src/text/unicode.cpp frame/pure/src/text/unicode_tables.cpp
 READER_SRC := $(NUMBER_SRC) $(UNICODE_SRC) frame/pure/src/text/interner.cpp
-COORD_SRC := $(READER_SRC) coordtext/src/xyz.cpp coordtext/src/vasp.cpp
+COORD_SRC := $(READER_SRC) coordtext/src/messages.cpp coordtext/src/xyz.cpp coordtext/src/vasp.cpp
 FUZZ_HEADERS := $(wildcard fuzz/*.hpp frame/pure/src/*.hpp frame/pure/src/text/*.hpp coordtext/src/*.hpp \
 	atomlines/src/*.hpp cellgeom/src/*.hpp)
 
@@ -91,7 +91,7 @@ $(FUZZ_DIR)/numbers_check: fuzz/numbers_check.cpp $(NUMBER_SRC)
 $(FUZZ_DIR)/numbers_check: FUZZ_FLAGS += -DAK_LIBFUZZER
 $(FUZZ_DIR)/fuzz_coordtext: fuzz/fuzz_coordtext.cpp $(COORD_SRC)
 $(FUZZ_DIR)/fuzz_writers: fuzz/fuzz_writers.cpp $(COORD_SRC)
-$(FUZZ_DIR)/fuzz_atomlines: fuzz/fuzz_atomlines.cpp $(READER_SRC) atomlines/src/reader.cpp atomlines/src/writer.cpp
+$(FUZZ_DIR)/fuzz_atomlines: fuzz/fuzz_atomlines.cpp $(READER_SRC) atomlines/src/messages.cpp atomlines/src/reader.cpp atomlines/src/writer.cpp
 $(FUZZ_DIR)/fuzz_unicode: fuzz/fuzz_unicode.cpp $(UNICODE_SRC)
 $(FUZZ_DIR)/fuzz_minkowski: fuzz/fuzz_minkowski.cpp cellgeom/src/minkowski.cpp
 

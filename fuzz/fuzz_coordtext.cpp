@@ -15,8 +15,7 @@
 #include "text/float_parse.hpp"
 #include "text/number_format.hpp"
 #include "text/unicode.hpp"
-#include "vasp.hpp"
-#include "xyz.hpp"
+#include "whole_blocks.hpp"
 
 namespace {
 
@@ -119,7 +118,7 @@ void round_trip(Format format, const Expected& e, std::size_t n, std::uint64_t i
       auto text = ak::coordtext::format_xyz_block(symbols, view);
       require(text.ok(), "format_xyz_block failed");
       auto lines = written_lines(text.value().view(), n);
-      auto again = ak::coordtext::parse_xyz_block(lines);
+      auto again = ak::fuzz::parse_xyz_block(lines);
       require(again.ok(), "written XYZ does not read back", again.ok() ? "" : again.error());
       back.assign(again.value().positions.data(), again.value().positions.data() + 3 * n);
       break;
@@ -132,7 +131,7 @@ void round_trip(Format format, const Expected& e, std::size_t n, std::uint64_t i
       auto text = ak::coordtext::format_poscar_positions(view, selective ? &flag_view : nullptr);
       require(text.ok(), "format_poscar_positions failed");
       auto lines = written_lines(text.value().view(), n);
-      auto again = ak::coordtext::parse_poscar_positions(lines, true);
+      auto again = ak::fuzz::parse_poscar_positions(lines, true);
       require(again.ok(), "written POSCAR does not read back", again.ok() ? "" : again.error());
       const auto& flags = again.value().flags;
       for (std::size_t k = 0; k < 3 * n; ++k) {
@@ -147,7 +146,7 @@ void round_trip(Format format, const Expected& e, std::size_t n, std::uint64_t i
       const std::string header = "Direct configuration=" + fuzzkit::ref_uint(index, 6) + "\n";
       require(text.view().substr(0, header.size()) == header, "XDATCAR header");
       auto lines = written_lines(text.view().substr(header.size()), n);
-      auto again = ak::coordtext::parse_xdatcar_coords(lines);
+      auto again = ak::fuzz::parse_xdatcar_coords(lines);
       require(again.ok(), "written XDATCAR does not read back", again.ok() ? "" : again.error());
       back.assign(again.value().data(), again.value().data() + 3 * n);
       break;
@@ -173,7 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::optional<std::string> error;
   switch (format) {
     case Format::kXyz: {
-      auto got = ak::coordtext::parse_xyz_block(lines);
+      auto got = ak::fuzz::parse_xyz_block(lines);
       if (!got.ok()) {
         error = got.error();
         break;
@@ -186,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case Format::kPoscar:
     case Format::kPoscarSelective: {
       const bool selective = format == Format::kPoscarSelective;
-      auto got = ak::coordtext::parse_poscar_positions(lines, selective);
+      auto got = ak::fuzz::parse_poscar_positions(lines, selective);
       if (!got.ok()) {
         error = got.error();
         break;
@@ -201,7 +200,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     case Format::kXdatcar: {
-      auto got = ak::coordtext::parse_xdatcar_coords(lines);
+      auto got = ak::fuzz::parse_xdatcar_coords(lines);
       if (!got.ok()) {
         error = got.error();
         break;

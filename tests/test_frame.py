@@ -417,7 +417,7 @@ ORDER = [
 
 _al = pytest.importorskip("_atomlines")
 BAD = "not a number at all"
-MANY = [LINE] * 700  # lines are read in chunks of a few hundred
+MANY = [LINE] * 700  # lines are read in chunks of 64: this spans several
 
 # The lines are checked while they are parsed, chunk by chunk: an item error
 # anywhere must still win over a malformed earlier line and over a later

@@ -1,12 +1,11 @@
 #include "reader.hpp"
 
 #include <cstring>
-#include <string>
 
+#include "messages.hpp"
 #include "text/float_parse.hpp"
 #include "text/int_parse.hpp"
 #include "text/tokenizer.hpp"
-#include "text/unicode.hpp"
 
 namespace ak::atomlines {
 namespace {
@@ -28,25 +27,6 @@ bool parse_bool(std::string_view token, std::uint8_t& out) noexcept {
     default:
       return false;
   }
-}
-
-Failure token_failure(std::size_t row, std::string_view token, const char* as, const char* reason) {
-  std::string message = "row ";
-  message += std::to_string(row);
-  message += ": cannot parse ";
-  text::append_quoted_token(message, token);
-  message += " as ";
-  message += as;
-  if (reason != nullptr) {
-    message += ": ";
-    message += reason;
-  }
-  return Failure{std::move(message)};
-}
-
-Failure ran_out(std::size_t row, std::size_t expected) {
-  return Failure{"row " + std::to_string(row) + ": expected " + std::to_string(expected) +
-                 " tokens, ran out"};
 }
 
 }  // namespace
@@ -82,15 +62,15 @@ std::optional<Failure> AtomLineReader::read(std::span<const std::string_view> li
     const char* p = begin;
     for (const Step& step : steps_) {
       p = text::skip_space(p, end);
-      if (p == end) return ran_out(line_ + k, steps_.size());
+      if (p == end) return messages::ran_out(line_ + k, steps_.size());
       const char* token_end;
       switch (step.kind) {
         case Kind::floating: {
           const text::ScanResult number = text::scan_float(p, end, begin, floats[step.column]);
           token_end = number.end;
           if (!number.ok) [[unlikely]] {
-            return token_failure(line_ + k, std::string_view(p, static_cast<std::size_t>(token_end - p)), "float",
-                                 text::kFloatInvalid);
+            return messages::cannot_parse(line_ + k, std::string_view(p, static_cast<std::size_t>(token_end - p)),
+                                          "float", text::kFloatInvalid);
           }
           break;
         }
@@ -98,8 +78,8 @@ std::optional<Failure> AtomLineReader::read(std::span<const std::string_view> li
           const text::IntScanResult number = text::scan_int64(p, end, begin, ints[step.column]);
           token_end = number.end;
           if (number.error != nullptr) [[unlikely]] {
-            return token_failure(line_ + k, std::string_view(p, static_cast<std::size_t>(token_end - p)), "int",
-                                 number.error);
+            return messages::cannot_parse(line_ + k, std::string_view(p, static_cast<std::size_t>(token_end - p)),
+                                          "int", number.error);
           }
           break;
         }
@@ -107,7 +87,7 @@ std::optional<Failure> AtomLineReader::read(std::span<const std::string_view> li
           token_end = text::token_end(p + 1, end);
           const std::string_view token(p, static_cast<std::size_t>(token_end - p));
           if (!parse_bool(token, bools[step.column])) [[unlikely]] {
-            return token_failure(line_ + k, token, "bool", nullptr);
+            return messages::cannot_parse(line_ + k, token, "bool", nullptr);
           }
           break;
         }

@@ -136,7 +136,7 @@ TextBuffer write_atom_block(const StridedView<std::uint32_t>& sym_codepoints, st
   for (const std::uint8_t code : col_types) {
     switch (code) {
       case kStrCode:
-        if (sym_width > kMaxSymbolWidth) fails_at(0, "Formatting argument out of range");
+        if (sym_width > kMaxSymbolWidth) fails_at(0, kFormatArgumentOutOfRange);
         fields.push_back({code, 0});
         ++symbol_fields;
         line_min += static_cast<std::size_t>(sym_width);

@@ -32,8 +32,6 @@ using u64 = std::uint64_t;
 // is not an error: the loop just stops with what it has.
 constexpr int kIterationLimit = 100000;
 
-constexpr const char* kNanKeyMessage = "called `Option::unwrap()` on a `None` value";
-
 inline i64 wrap_add(i64 a, i64 b) noexcept {
   return static_cast<i64>(static_cast<u64>(a) + static_cast<u64>(b));
 }
@@ -262,7 +260,7 @@ void sorted_candidates(const double (&a)[2], const double (&b)[2], Candidate (&o
     key[i] = table[i].key;
     // Every entry of the sort takes part in a comparison, so any NaN key
     // would make the ordering undefined: refuse it up front.
-    if (std::isnan(key[i])) panic(kNanKeyMessage);
+    if (std::isnan(key[i])) panic(kUnwrapNone);
   }
   // Where a stable sort by key puts each entry: the entries with a smaller
   // key, plus those with the same key earlier in the table. Counted without
@@ -339,7 +337,7 @@ Coefficients closest_vector(const Candidate (&r)[7], const double (&a)[2], const
 }  // namespace
 
 Result<ReducedCell> minkowski_reduce(const StridedView<double>& cell) {
-  if (cell.rows != 3 || cell.cols != 3) return Failure{"cell must be shape (3, 3)"};
+  if (cell.rows != 3 || cell.cols != 3) return failure("cell must be shape (3, 3)");
   double b[3][3];
   for (std::size_t i = 0; i < 3; ++i) {
     for (std::size_t j = 0; j < 3; ++j) b[i][j] = cell.get(i, j);

@@ -128,10 +128,10 @@ OwnedArray<double> make_supercell_positions(const StridedView<double>& prim,
   // so the exact product is compared without forming it.
   constexpr std::uint64_t kMaxElements = INT64_MAX;
   if (lattice.rows != 0 && prim.rows > kMaxElements / 3 / lattice.rows) {
-    panic("ndarray: Shape too large, product of non-zero axis lengths overflows isize");
+    panic(kShapeTooLarge);
   }
   const std::size_t rows = prim.rows * lattice.rows;
-  if (3 * rows >= (std::size_t{1} << 60)) panic("capacity overflow");
+  if (3 * rows >= (std::size_t{1} << 60)) panic(kCapacityOverflow);
 
   OwnedArray<double> result(rows, 3, Fill::unset);  // every element is written below
   if (rows == 0) return result;

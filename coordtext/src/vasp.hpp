@@ -38,9 +38,6 @@ class PoscarReader {
   std::size_t line_ = 0;
 };
 
-// The whole block at once, through PoscarReader.
-Result<PoscarBlock> parse_poscar_positions(std::span<const std::string_view> lines, bool selective);
-
 // Writes " %19.16f %19.16f %19.16f" per row, plus "   F"/"   T" per flag when
 // `flags` (non-zero = frozen) is given, and a newline, appended to `out`;
 // flags must have coord's shape.
@@ -65,9 +62,6 @@ class XdatcarReader {
   OwnedArray<double> positions_;
   std::size_t line_ = 0;
 };
-
-// The whole block at once, through XdatcarReader.
-Result<OwnedArray<double>> parse_xdatcar_coords(std::span<const std::string_view> lines);
 
 // Writes the "Direct configuration=" header with `index`, then "  %11.8f %11.8f %11.8f" per row,
 // appended to `out`.

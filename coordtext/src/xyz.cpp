@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "messages.hpp"
 #include "text/float_parse.hpp"
 #include "text/number_format.hpp"
 #include "text/tokenizer.hpp"
@@ -31,16 +32,6 @@ char* put_wide_symbol(TextBuffer& out, char* p, std::string_view symbol) {
   return p;
 }
 
-Failure cannot_parse(std::string_view token, std::size_t line, const char* reason) {
-  std::string message = "XYZ: cannot parse coordinate '";
-  message.append(token);
-  message += "' on line ";
-  message += std::to_string(line);
-  message += ": ";
-  message += reason;
-  return Failure{std::move(message)};
-}
-
 }  // namespace
 
 XyzReader::XyzReader(std::size_t n_lines)
@@ -52,19 +43,17 @@ std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, 
     const char* const begin = lines[k].data();
     const char* const end = begin + lines[k].size();
     const char* p = text::skip_space(begin, end);
-    if (p == end) return Failure{"XYZ: empty line at atom index " + std::to_string(line_ + k)};
+    if (p == end) return messages::xyz_empty_line(line_ + k);
     const char* token_end = text::token_end(p + 1, end);
     symbol_ids[k] = symbols_.id(p, static_cast<std::size_t>(token_end - p), begin, end);
     for (int column = 0; column < 3; ++column) {
       p = text::skip_space(token_end, end);
-      if (p == end) {
-        return Failure{"XYZ: not enough position fields on atom line " + std::to_string(line_ + k)};
-      }
+      if (p == end) return messages::xyz_missing_position(line_ + k);
       const text::ScanResult number = text::scan_float(p, end, begin, row[column]);
       token_end = number.end;
       if (!number.ok) [[unlikely]] {
-        return cannot_parse(std::string_view(p, static_cast<std::size_t>(token_end - p)), line_ + k,
-                            text::kFloatInvalid);
+        return messages::xyz_cannot_parse(std::string_view(p, static_cast<std::size_t>(token_end - p)), line_ + k,
+                                          text::kFloatInvalid);
       }
     }
   }
@@ -72,31 +61,20 @@ std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, 
   return std::nullopt;
 }
 
-Result<XyzBlock> parse_xyz_block(std::span<const std::string_view> lines) {
-  XyzReader reader(lines.size());
-  std::vector<std::uint32_t> ids(lines.size());
-  if (auto failure = reader.read(lines, ids.data())) return std::move(*failure);
-  XyzBlock block{{}, reader.take_positions()};
-  block.symbols.reserve(lines.size());
-  for (const std::uint32_t id : ids) block.symbols.emplace_back(reader.symbols().text(id));
-  return block;
-}
-
 Result<TextBuffer> format_xyz_block(std::span<const std::string_view> symbols,
                                     const StridedView<double>& positions, TextBuffer out) {
   const std::size_t n = symbols.size();
   if (n != positions.rows) {
-    return Failure{"format_xyz_block_rs: symbols length (" + std::to_string(n) +
-                   ") != positions rows (" + std::to_string(positions.rows) + ")"};
+    return messages::xyz_length_mismatch(n, positions.rows);
   }
   if (n == 0) return out;
   if (positions.cols < 3) panic(kIndexOutOfBounds);
   // Room for one row after its symbol bytes.
   constexpr std::size_t kRowRoom = kSymbolWidth + 3 * (1 + text::fixed_max_len(kCoordWidth, kCoordPrecision)) + 1;
   out.reserve_items(n, kLineLength, kRowRoom);
-  const char* row = positions.data;
   const std::ptrdiff_t column = positions.stride1;
-  for (std::size_t i = 0; i < n; ++i, row += positions.stride0) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const char* const row = positions.row_ptr(i);
     const std::string_view symbol = symbols[i];
     char* p = out.ensure(symbol.size() + kRowRoom, i, n);
     if (symbol.size() <= kSymbolWidth) {

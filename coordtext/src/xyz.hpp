@@ -4,9 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "failure.hpp"
 #include "owned_array.hpp"
@@ -39,14 +37,6 @@ class XyzReader {
   std::size_t line_ = 0;
   text::TokenInterner symbols_;
 };
-
-struct XyzBlock {
-  std::vector<std::string> symbols;  // normalised, one per line
-  OwnedArray<double> positions;      // (N, 3)
-};
-
-// The whole block at once, through XyzReader.
-Result<XyzBlock> parse_xyz_block(std::span<const std::string_view> lines);
 
 // Writes one "%-2s %22.15f %22.15f %22.15f\n" line per symbol, appended to
 // `out`. The symbol count must equal the row count; a non-empty block needs

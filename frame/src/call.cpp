@@ -108,7 +108,7 @@ void raise_current_exception() noexcept {
   try {
     throw;
   } catch (const PythonError&) {
-    if (!PyErr_Occurred()) raise_panic("a Python exception was lost");
+    if (!PyErr_Occurred()) raise_panic(kLostPythonError);
   } catch (const Panic& panic) {
     raise_panic(panic.what());
   } catch (const std::bad_alloc&) {
@@ -118,7 +118,7 @@ void raise_current_exception() noexcept {
   } catch (const std::exception& other) {
     raise_panic(other.what());
   } catch (...) {
-    raise_panic("internal failure");
+    raise_panic(kInternalFailure);
   }
 }
 
@@ -156,7 +156,7 @@ void Args::check_sequence_before_raising() const {
 }
 
 Sealed Args::seal() {
-  if (converted_ != (1u << function_.arity()) - 1) panic("a parameter was not converted before the seal");
+  if (converted_ != (1u << function_.arity()) - 1) panic(kSealedTooEarly);
   if (!numpy_loaded()) {
     // The import runs Python code; no array was converted yet (that would
     // have loaded it), so only the sequence needs pinning.

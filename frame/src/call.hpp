@@ -40,7 +40,7 @@ class Args {
   // conversions keep parameter order.
   const LineList& lines(std::size_t i) {
     before_conversion(i, false);
-    if (sequence_) panic("a call takes at most one string sequence");
+    if (sequence_) panic(kTwoSequences);
     return sequence_.emplace(guarded(i, [&] { return LineList(slots_[i], function_.params[i].name); }));
   }
   std::vector<std::uint8_t> bytes(std::size_t i) {
@@ -81,7 +81,7 @@ class Args {
   // Marks parameter i converted; before a conversion that may run Python
   // code, pins the sequence taken earlier.
   void before_conversion(std::size_t i, bool may_run_code) {
-    if (sealed_) [[unlikely]] panic("an argument was converted after the call was sealed");
+    if (sealed_) [[unlikely]] panic(kConvertedAfterSeal);
     converted_ |= 1u << i;
     if (may_run_code) {
       code_may_have_run_ = true;
