@@ -9,6 +9,7 @@
 #include "text/digit_words.hpp"
 #include "text/pow10.hpp"
 #include "text/pow10_table.hpp"
+#include "text/tokenizer.hpp"
 
 // Strategy: one pass over the token checks the grammar, finds the token's
 // end and gathers the digits, eight bytes at a time, into a 64-bit integer
@@ -71,12 +72,6 @@ constexpr uint64_t kNanBits = 0x7ff8000000000000ull;
     stop = static_cast<unsigned>(w >> at) & 0xff;
     return p + at / 8;
   }
-}
-
-// First ASCII whitespace byte at or after p, or `end`.
-const char* token_end(const char* p, const char* end) noexcept {
-  while (p != end && !is_space(static_cast<unsigned char>(*p))) ++p;
-  return p;
 }
 
 // ---------------------------------------------------------------- rounding
@@ -373,7 +368,7 @@ template <bool kWhole>
   if ((stop | 0x20) == 'e') {
     p = read_exponent(p, end, exponent, stop);
   }
-  if ((kWhole && p != end) || !is_space(stop)) [[unlikely]] return invalid_from(p, end);
+  if ((kWhole && p != end) || !is_ascii_space(static_cast<unsigned char>(stop))) [[unlikely]] return invalid_from(p, end);
 
   uint64_t bits;
   if (digits <= 19) [[likely]] {
@@ -434,7 +429,7 @@ template <bool kWhole>
     }
   }
   const char* const after = p + 2 + digits;
-  if (digits == 0 || !is_space(stop) || (kWhole && after != end)) return std::nullopt;
+  if (digits == 0 || !is_ascii_space(static_cast<unsigned char>(stop)) || (kWhole && after != end)) return std::nullopt;
   uint64_t bits;
   if (eight) {
     // m < 10^8 and 10^8 are exact doubles: one correctly rounded division.
@@ -527,7 +522,7 @@ template <bool kWhole>
 
   int64_t exponent = 0;
   if ((stop | 0x20) == 'e') p = read_exponent(p, end, exponent, stop);
-  if ((kWhole && p != end) || !is_space(stop)) [[unlikely]] return invalid_from(p, end);
+  if ((kWhole && p != end) || !is_ascii_space(static_cast<unsigned char>(stop))) [[unlikely]] return invalid_from(p, end);
 
   // value = m * 10^(exponent + int_digits - padded)
   const int64_t q = exponent + int_digits - padded;
