@@ -34,7 +34,9 @@ Self-checks, each of which must pass before the verdict is printed:
   - the table rows for 0 <= q <= 55 are 5^q shifted to 128 bits;
   - the mapping of product bits onto bits of P above, against a mirror of
     round_full's own arithmetic on random m (rest, half and under);
-  - the solver against brute force on small moduli;
+  - the solver against brute force on small moduli, and the whole search
+    against the mirror run over every m below 2^14 (exactly, and with wider
+    intervals that do hold solutions);
   - the same search with the interval widened 2^16 times does find
     solutions (each confirmed by the mirror), in about the number that
     counting predicts, so the search is not vacuously empty.
