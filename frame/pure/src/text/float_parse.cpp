@@ -368,7 +368,9 @@ template <bool kWhole>
   if ((stop | 0x20) == 'e') {
     p = read_exponent(p, end, exponent, stop);
   }
-  if ((kWhole && p != end) || !is_ascii_space(static_cast<unsigned char>(stop))) [[unlikely]] return invalid_from(p, end);
+  if ((kWhole && p != end) || !is_ascii_space(static_cast<unsigned char>(stop))) [[unlikely]] {
+    return invalid_from(p, end);
+  }
 
   uint64_t bits;
   if (digits <= 19) [[likely]] {
@@ -522,7 +524,9 @@ template <bool kWhole>
 
   int64_t exponent = 0;
   if ((stop | 0x20) == 'e') p = read_exponent(p, end, exponent, stop);
-  if ((kWhole && p != end) || !is_ascii_space(static_cast<unsigned char>(stop))) [[unlikely]] return invalid_from(p, end);
+  if ((kWhole && p != end) || !is_ascii_space(static_cast<unsigned char>(stop))) [[unlikely]] {
+    return invalid_from(p, end);
+  }
 
   // value = m * 10^(exponent + int_digits - padded)
   const int64_t q = exponent + int_digits - padded;
