@@ -115,16 +115,21 @@ fuzz-ci:
 
 # --- Number rules -----------------------------------------------------------
 # The differential check of the number parse and format (fuzz/numbers_check.cpp)
-# built with g++ -O2 and run for a few seconds at a small scale; `make test`
-# runs it before pytest. Larger runs: build/numbers_check/numbers_check SCALE SEED.
+# built with g++ -O2 and run for a few seconds at a small scale, and the two
+# proofs the parse relies on (no exact product on a tie, every big integer
+# within its limbs; a second each); `make test` runs them before pytest.
+# Larger runs: build/numbers_check/numbers_check SCALE SEED.
 CHECK_DIR := build/numbers_check
 CHECK_SCALE ?= 0.02
+CHECK_PYTHON := $(or $(PYTHON313),python3)
 $(CHECK_DIR)/numbers_check: fuzz/numbers_check.cpp $(NUMBER_SRC) $(wildcard frame/pure/src/text/*.hpp)
 	@mkdir -p $(CHECK_DIR)
 	g++ -std=c++20 -O2 -ffp-contract=off -Iframe/pure/src $(filter %.cpp,$^) -o $@
 
 check-numbers: $(CHECK_DIR)/numbers_check
 	$(CHECK_DIR)/numbers_check $(CHECK_SCALE)
+	$(CHECK_PYTHON) tools/exact_ties.py
+	$(CHECK_PYTHON) tools/bigint_bounds.py
 
 # --- Packaging -------------------------------------------------------------
 # An sdist (from the committed files) and a wheel in dist/.

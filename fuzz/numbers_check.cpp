@@ -1249,6 +1249,21 @@ int main(int argc, char** argv) {
       if (!same_error || (err == nullptr && !same_double(v, c.value)))
         report(table, std::string("token [") + c.token + "] got " + (err ? err : hex(v)));
     }
+    // m * 10^q with T(q) exact (28 <= q <= 55) that the one product leaves
+    // undecided, as close above and below a midpoint as any m reaches (no
+    // product lands on one): from tools/exact_ties.py --near, with the
+    // distance to the midpoint in units of 2^64 of the 192-bit product.
+    const char* const near_ties[] = {
+        "5446136629611347657e28",  // +172
+        "2002187222588123953e40",  // +341
+        "6477987557504884013e35",  // +490
+        "2916340984601552191e30",  // +505
+        "9464705006104218967e36",  // -99
+        "7202841595437629673e29",  // -149
+        "9807466973908990125e46",  // -452
+        "5902140407902955151e38",  // -783
+    };
+    for (const char* token : near_ties) check_parse_valid(table, token, std::strlen(token));
     tallies.push_back(table);
 
     Tally valid{"parse_float random valid tokens vs strtod"};

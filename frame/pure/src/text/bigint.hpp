@@ -4,10 +4,10 @@
 //
 // Only what those paths need: multiply-add by a 64-bit number, multiply by a
 // power of five, shift left, compare, divide by 10^19, and split off the bits
-// above a given position. Callers size N for their largest value; a result
-// that would not fit sets `overflow` and stops growing instead of writing past
-// the limbs, so a sizing mistake shows as a wrong digit in the checks, never
-// as a memory fault.
+// above a given position. Callers size N for their largest value, bounded
+// over all inputs by tools/bigint_bounds.py; a result that would not fit
+// anyway stops growing instead of writing past the limbs, so a sizing mistake
+// would show as a wrong digit in the checks, never as a memory fault.
 #pragma once
 
 #include <bit>
@@ -22,7 +22,6 @@ struct BigUint {
 
   std::uint64_t limb[N];  // least significant first; limb[size - 1] != 0
   std::size_t size = 0;
-  bool overflow = false;
 
   explicit BigUint(std::uint64_t v = 0) noexcept {
     limb[0] = v;
@@ -78,10 +77,7 @@ struct BigUint {
     const std::uint64_t words = bits / 64;
     const unsigned shift = static_cast<unsigned>(bits % 64);
     const bool grows = shift != 0 && (limb[size - 1] >> (64 - shift)) != 0;
-    if (words > N || size + grows > N - words) {
-      overflow = true;
-      return;
-    }
+    if (words > N || size + grows > N - words) return;  // would not fit
     std::size_t top = size;
     if (shift != 0) {
       const std::uint64_t out = limb[size - 1] >> (64 - shift);
@@ -151,11 +147,7 @@ struct BigUint {
 
  private:
   void push(std::uint64_t v) noexcept {
-    if (v == 0) return;
-    if (size == N) {
-      overflow = true;
-      return;
-    }
+    if (v == 0 || size == N) return;  // size == N: would not fit
     limb[size++] = v;
   }
   void trim() noexcept {

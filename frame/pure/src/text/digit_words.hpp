@@ -1,7 +1,6 @@
-// Word-at-a-time pieces of the number scans: eight text bytes per load, the
-// digit test and the digit value of eight bytes at once, and the ASCII
-// whitespace that ends a token (TAB, LF, FF, CR, SPACE; not vertical tab,
-// NUL or any non-ASCII byte).
+// Word-at-a-time pieces of the number scans: eight text bytes per load (and
+// fewer at the end of a line), the digit test and the digit value of eight
+// bytes at once. A token ends at ASCII whitespace (text/bytes.hpp).
 #pragma once
 
 #include <bit>
@@ -13,27 +12,15 @@
 #include <emmintrin.h>
 #endif
 
-namespace ak::text::words {
+#include "text/bytes.hpp"  // load8
 
-static_assert(std::endian::native == std::endian::little, "digit groups assume little-endian loads");
+namespace ak::text::words {
 
 inline constexpr std::uint64_t kSpaces = 0x2020202020202020ull;
 inline constexpr std::uint64_t kZeros = 0x3030303030303030ull;
 
-// Bit c is set for each ASCII whitespace byte c.
-inline constexpr std::uint64_t kSpaceSet =
-    (1ull << '\t') | (1ull << '\n') | (1ull << '\f') | (1ull << '\r') | (1ull << ' ');
-
-inline bool is_space(unsigned c) noexcept { return c <= ' ' && ((kSpaceSet >> c) & 1) != 0; }
-
 inline bool is_digit(char c) noexcept {
   return static_cast<unsigned char>(static_cast<unsigned char>(c) - '0') < 10;
-}
-
-inline std::uint64_t load8(const char* p) noexcept {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;  // byte k of the text is bits 8k..8k+7
 }
 
 // The eight bytes at end - left when only `left` (fewer than eight,

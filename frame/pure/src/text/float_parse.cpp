@@ -9,6 +9,7 @@
 #include "text/digit_words.hpp"
 #include "text/pow10.hpp"
 #include "text/pow10_table.hpp"
+#include "text/tokenizer.hpp"
 
 // Strategy: one pass over the token checks the grammar, finds the token's
 // end and gathers the digits, eight bytes at a time, into a 64-bit integer
@@ -73,12 +74,6 @@ constexpr uint64_t kNanBits = 0x7ff8000000000000ull;
   }
 }
 
-// First ASCII whitespace byte at or after p, or `end`.
-const char* token_end(const char* p, const char* end) noexcept {
-  while (p != end && !is_space(static_cast<unsigned char>(*p))) ++p;
-  return p;
-}
-
 // ---------------------------------------------------------------- rounding
 
 using pow10_table::kPow10Significand;
@@ -93,19 +88,20 @@ struct Rounded {
   bool decided;   // false: the result is bits or the next double up
 };
 
-// Nearest double to m * 10^q (m != 0, q in the table's range) from both
-// halves of T: u = floor(w * T / 2^64) for w = m shifted to a set top bit.
-// With T exact (0 <= q <= 55) the value is u + (w * T mod 2^64) / 2^64 in
-// units of 2^64; otherwise it lies strictly between u and u + 2, and is
-// undecided when u + 1 is a midpoint. Also handles subnormal, zero and
-// infinite results.
+// Nearest double to m * 10^q from both halves of T, for the m != 0 and q in
+// the table's range that round_one_product leaves undecided (so never
+// 0 <= q <= 27: there its one product is exact and every result normal):
+// u = floor(w * T / 2^64) for w = m shifted to a set top bit. With T exact
+// (28 <= q <= 55 here) the value lies in [u, u + 1) in units of 2^64, and u
+// is never a midpoint (see below); otherwise the value lies strictly between
+// u and u + 2, and is undecided when u + 1 is a midpoint. Also handles
+// subnormal, zero and infinite results.
 [[gnu::noinline]] Rounded round_full(uint64_t m, int q) noexcept {
   const int lz = std::countl_zero(m);
   const uint64_t w = m << lz;
   const pow10_table::Significand& t = kPow10Significand[q - kMinQ];
   const u128 low_product = static_cast<u128>(w) * t.low;
   const u128 u = static_cast<u128>(w) * t.high + (low_product >> 64);  // below 2^128
-  const auto under = static_cast<uint64_t>(low_product);
   const bool exact = q >= 0 && q <= 55;
   const auto upper = static_cast<int>(u >> 127);
   const int biased = floor_log2_pow10(q) + 1086 + upper - lz;
@@ -123,14 +119,16 @@ struct Rounded {
   const u128 half = u128{1} << round_pos;
   const u128 rest = u & ((half << 1) - 1);  // all of u when round_pos is 127
   const uint64_t mant = round_pos == 127 ? 0 : static_cast<uint64_t>(u >> (round_pos + 1));
-  bool up;
-  if (exact) {
-    up = rest > half || (rest == half && (under != 0 || (mant & 1) != 0));
-  } else {
-    if (rest == half - 1) return {base + mant, false};
-    up = rest >= half;
-  }
-  return {base + mant + up, true};
+  // With T exact, rest == half (the value on a midpoint, or above one by
+  // less than a unit) would need the bits of m * 5^q under its top 53 to be
+  // a 1 and then 73 or 74 zeros, down to those that fall into the low 64
+  // bits of the product: a congruence on m * 5^q modulo a power of two, with
+  // about 2^(b - 75) solutions expected among the m of b bits.
+  // tools/exact_ties.py solves it exactly for every q in [28, 55] and every b
+  // up to 64 and finds none. So rest >= half means above the midpoint, as it
+  // does for a truncated T.
+  if (!exact && rest == half - 1) return {base + mant, false};
+  return {base + mant + (rest >= half), true};
 }
 
 // Nearest double to m * 10^q for m != 0 and q in the table's range, from
@@ -168,7 +166,11 @@ inline Rounded round_decimal(uint64_t m, int q) noexcept {
 
 // ---------------------------------------------------------------- exact decision
 
-using Big = BigUint<64>;  // 4096 bits; the largest operand below has about 2700
+// 4096 bits. The largest value below has at most 2713 (a token of 801
+// significant digits, sticky one included, near 10^-324: the midpoint times
+// 5^1124), the digits themselves at most 2661; tools/bigint_bounds.py bounds
+// every caller's values over all inputs.
+using Big = BigUint<64>;
 
 // Sign of (a * 10^qd) - (the midpoint between the double with bits b and the
 // next one up), both exact.
@@ -366,7 +368,9 @@ template <bool kWhole>
   if ((stop | 0x20) == 'e') {
     p = read_exponent(p, end, exponent, stop);
   }
-  if ((kWhole && p != end) || !is_space(stop)) [[unlikely]] return invalid_from(p, end);
+  if ((kWhole && p != end) || !is_ascii_space(static_cast<unsigned char>(stop))) [[unlikely]] {
+    return invalid_from(p, end);
+  }
 
   uint64_t bits;
   if (digits <= 19) [[likely]] {
@@ -427,7 +431,7 @@ template <bool kWhole>
     }
   }
   const char* const after = p + 2 + digits;
-  if (digits == 0 || !is_space(stop) || (kWhole && after != end)) return std::nullopt;
+  if (digits == 0 || !is_ascii_space(static_cast<unsigned char>(stop)) || (kWhole && after != end)) return std::nullopt;
   uint64_t bits;
   if (eight) {
     // m < 10^8 and 10^8 are exact doubles: one correctly rounded division.
@@ -520,7 +524,9 @@ template <bool kWhole>
 
   int64_t exponent = 0;
   if ((stop | 0x20) == 'e') p = read_exponent(p, end, exponent, stop);
-  if ((kWhole && p != end) || !is_space(stop)) [[unlikely]] return invalid_from(p, end);
+  if ((kWhole && p != end) || !is_ascii_space(static_cast<unsigned char>(stop))) [[unlikely]] {
+    return invalid_from(p, end);
+  }
 
   // value = m * 10^(exponent + int_digits - padded)
   const int64_t q = exponent + int_digits - padded;

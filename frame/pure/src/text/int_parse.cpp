@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "text/digit_words.hpp"
+#include "text/pow10.hpp"
+#include "text/tokenizer.hpp"
 
 namespace ak::text {
 
@@ -52,14 +54,14 @@ using namespace words;
 }
 
 [[gnu::noinline]] IntScanResult scan_slow(const char* start, const char* end, std::int64_t& out) noexcept {
-  const char* stop = start;
-  while (stop != end && !is_space(static_cast<unsigned char>(*stop))) ++stop;
+  const char* const stop = token_end(start, end);
   return {stop, parse_token(start, stop, out)};
 }
 
-// Tokens of 1 to 16 digits followed by whitespace (or the end) take two
-// words at most and cannot leave the range; everything else goes the
-// left-to-right way, which also decides the failure text.
+// Tokens of 1 to 15 digits followed by whitespace (or the end) take two
+// words at most (eight digits and then up to seven) and cannot leave the
+// range; everything else goes the left-to-right way, which also decides the
+// failure text.
 [[gnu::always_inline]] inline IntScanResult scan(const char* p, const char* end, const char* readable,
                                                  std::int64_t& out) noexcept {
   const char* const start = p;
@@ -78,11 +80,10 @@ using namespace words;
   }
   const unsigned at = static_cast<unsigned>(std::countr_zero(flags)) - 7;  // 8 * digit count
   p += at / 8;
-  if (p == body || !is_space(static_cast<unsigned>(w >> at) & 0xff)) [[unlikely]] {
+  if (p == body || !is_ascii_space(static_cast<unsigned char>(w >> at))) [[unlikely]] {
     return scan_slow(start, end, out);
   }
-  static constexpr std::uint32_t kScale[8] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
-  value = value * kScale[at / 8] + eight_digits(leading_group(w, at));
+  value = value * kPow10[at / 8] + eight_digits(leading_group(w, at));
   out = negative ? static_cast<std::int64_t>(std::uint64_t{0} - value) : static_cast<std::int64_t>(value);
   return {p, nullptr};
 }
@@ -97,7 +98,7 @@ const char* parse_int64(std::string_view token, std::int64_t& out) noexcept {
   if (token.empty()) return kIntEmpty;
   const char* const begin = token.data();
   const char* const end = begin + token.size();
-  if (is_space(static_cast<unsigned char>(*begin))) return kIntInvalidDigit;
+  if (is_ascii_space(static_cast<unsigned char>(*begin))) return kIntInvalidDigit;
   std::int64_t value;
   const IntScanResult r = scan(begin, end, begin, value);
   if (r.error != nullptr) return r.error;

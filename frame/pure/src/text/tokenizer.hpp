@@ -11,31 +11,15 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
-#include <string_view>
+
+#include "text/bytes.hpp"  // is_ascii_space, load8
 
 namespace ak::text {
-
-constexpr bool is_ascii_space(unsigned char c) noexcept {
-  // One test of a bit set: TAB 0x09, LF 0x0A, FF 0x0C, CR 0x0D, SPACE 0x20.
-  constexpr std::uint64_t kSet = (1ull << 0x09) | (1ull << 0x0A) | (1ull << 0x0C) | (1ull << 0x0D) | (1ull << 0x20);
-  return c <= 0x20 && ((kSet >> c) & 1) != 0;
-}
 
 namespace detail {
 
 inline constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 inline constexpr std::uint64_t kHighs = 0x8080808080808080ull;
-
-inline std::uint64_t load8(const char* p) noexcept {
-  std::uint64_t w;
-  std::memcpy(&w, p, sizeof w);
-  return w;  // little-endian: byte k of the text is bits 8k..8k+7
-}
-
-}  // namespace detail
-
-namespace detail {
 
 // The general scans, for runs longer than eight bytes and separators other
 // than a space.
@@ -84,7 +68,7 @@ inline const char* token_end_slow(const char* p, const char* end) noexcept {
 // one word and no loop.
 inline const char* skip_space(const char* p, const char* end) noexcept {
   if (end - p >= 8) {
-    const std::uint64_t diff = detail::load8(p) ^ (detail::kOnes * ' ');
+    const std::uint64_t diff = load8(p) ^ (detail::kOnes * ' ');
     if (diff != 0) {
       const char* q = p + std::countr_zero(diff) / 8;
       if (!is_ascii_space(static_cast<unsigned char>(*q))) return q;
@@ -97,7 +81,7 @@ inline const char* skip_space(const char* p, const char* end) noexcept {
 // that ends within the next eight bytes takes one word and no loop.
 inline const char* token_end(const char* p, const char* end) noexcept {
   if (end - p >= 8) {
-    const std::uint64_t low = detail::low_bytes(detail::load8(p));
+    const std::uint64_t low = detail::low_bytes(load8(p));
     if (low != 0) {
       const char* q = p + std::countr_zero(low) / 8;
       if (is_ascii_space(static_cast<unsigned char>(*q))) return q;
