@@ -17,8 +17,9 @@ namespace ak::cellgeom {
 // with "ndarray: index out of bounds" when an input has fewer than 3 columns.
 // The size checks come first; an empty input gives a (0, 3) array whatever the
 // column counts.
+// The result is made in `storage`.
 ak::OwnedArray<double> make_supercell_positions(const ak::StridedView<double>& prim,
-                                                const ak::StridedView<double>& lattice,
-                                                bool cell_major);
+                                                const ak::StridedView<double>& lattice, bool cell_major,
+                                                const ak::ArrayStorage& storage = ak::kHeapArrays);
 
 }  // namespace ak::cellgeom

@@ -43,7 +43,7 @@ class Args {
     if (sequence_) panic(kTwoSequences);
     return sequence_.emplace(guarded(i, [&] { return LineList(slots_[i], function_.params[i].name); }));
   }
-  std::vector<std::uint8_t> bytes(std::size_t i) {
+  ByteList bytes(std::size_t i) {
     before_conversion(i, may_run_code_when_taken_as_bytes(slots_[i]));
     return guarded(i, [&] { return take_byte_list(slots_[i]); });
   }

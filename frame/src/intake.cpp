@@ -150,17 +150,19 @@ void LineList::pin() {
   callers_list_ = false;
 }
 
-std::vector<std::uint8_t> take_byte_list(PyObject* object) {
+ByteList take_byte_list(PyObject* object) {
   require_sequence(object);
-  std::vector<std::uint8_t> bytes;
+  ByteList bytes;
+  const auto copy = [&bytes](const char* data, Py_ssize_t size) {
+    bytes.resize(static_cast<std::size_t>(size));
+    if (size != 0) std::memcpy(bytes.data(), data, static_cast<std::size_t>(size));
+  };
   if (PyBytes_CheckExact(object)) {
-    const auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object));
-    bytes.assign(data, data + PyBytes_GET_SIZE(object));
+    copy(PyBytes_AS_STRING(object), PyBytes_GET_SIZE(object));
     return bytes;
   }
   if (PyByteArray_CheckExact(object)) {
-    const auto* data = reinterpret_cast<const std::uint8_t*>(PyByteArray_AS_STRING(object));
-    bytes.assign(data, data + PyByteArray_GET_SIZE(object));
+    copy(PyByteArray_AS_STRING(object), PyByteArray_GET_SIZE(object));
     return bytes;
   }
   bytes.reserve(length_hint(object));
@@ -231,12 +233,9 @@ void check_array(PyObject* object, ElementType type) {
   if (!PyArray_Check(object)) cannot_convert(object, "PyArray<T, D>");
   auto* array = reinterpret_cast<PyArrayObject*>(object);
   if (PyArray_NDIM(array) != 2) cannot_convert(object, "PyArray<T, D>");
-  PyArray_Descr* wanted = PyArray_DescrFromType(numpy_type(type));  // new reference
-  if (wanted == nullptr) throw_python_error();
-  PyArray_Descr* actual = PyArray_DESCR(array);
-  const bool same = actual == wanted || PyArray_EquivTypes(actual, wanted);
-  Py_DECREF(wanted);
-  if (!same) cannot_convert(object, "PyArray<T, D>");
+  PyArray_Descr* const wanted = builtin_descriptor(type);
+  PyArray_Descr* const actual = PyArray_DESCR(array);
+  if (actual != wanted && !PyArray_EquivTypes(actual, wanted)) cannot_convert(object, "PyArray<T, D>");
 }
 
 const char* array_geometry(PyObject* object, std::size_t (&extents)[2], std::ptrdiff_t (&strides)[2]) noexcept {
