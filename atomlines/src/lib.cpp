@@ -47,7 +47,7 @@ Outcome read_atom_lines(Args& args) {
   for (std::size_t j = 0; j < n_str; ++j) {
     PyList_SET_ITEM(strs.get(), static_cast<Py_ssize_t>(j), ak::frame::check(PyList_New(static_cast<Py_ssize_t>(n))));
   }
-  const std::unique_ptr<InternedStrings[]> column_strings(n_str != 0 ? new InternedStrings[n_str] : nullptr);
+  ak::FirstInline<InternedStrings> column_strings(n_str);
   ak::SmallVector<std::uint32_t, 4 * LineList::kChunk> ids(LineList::kChunk * n_str);
   std::optional<ak::Failure> failure;
   lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t first) {
@@ -65,7 +65,8 @@ Outcome read_atom_lines(Args& args) {
   PyRef floats = ak::frame::array_result(std::move(columns.floats), ElementType::float64);
   PyRef ints = ak::frame::array_result(std::move(columns.ints), ElementType::int64);
   PyRef bools = ak::frame::array_result(std::move(columns.bools), ElementType::uint8);
-  return ak::frame::dict_result({{"floats", &floats}, {"ints", &ints}, {"bools", &bools}, {"strs", &strs}});
+  static ak::frame::DictShape shape{"floats", "ints", "bools", "strs"};
+  return ak::frame::dict_result(shape, {&floats, &ints, &bools, &strs});
 }
 
 constexpr Function kWriteAtoms{

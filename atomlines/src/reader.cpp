@@ -1,5 +1,6 @@
 #include "reader.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "messages.hpp"
@@ -32,7 +33,8 @@ bool parse_bool(std::string_view token, std::uint8_t& out) noexcept {
 }  // namespace
 
 AtomLineReader::AtomLineReader(std::size_t n_lines, std::span<const std::uint8_t> col_types,
-                               const ArrayStorage& storage) {
+                               const ArrayStorage& storage)
+    : n_str_(static_cast<std::size_t>(std::count(col_types.begin(), col_types.end(), kStrCode))), strings_(n_str_) {
   steps_.reserve(col_types.size());
   std::uint32_t n_float = 0, n_int = 0, n_bool = 0, n_str = 0;
   for (const std::uint8_t code : col_types) {
@@ -48,8 +50,6 @@ AtomLineReader::AtomLineReader(std::size_t n_lines, std::span<const std::uint8_t
   floats_ = OwnedArray<double>(n_lines, n_float, Fill::unset, storage);
   ints_ = OwnedArray<std::int64_t>(n_lines, n_int, Fill::unset, storage);
   bools_ = OwnedArray<std::uint8_t>(n_lines, n_bool, Fill::unset, storage);
-  n_str_ = n_str;
-  if (n_str != 0) strings_ = std::make_unique<text::TokenInterner[]>(n_str);
 }
 
 std::optional<Failure> AtomLineReader::read(std::span<const std::string_view> lines, std::uint32_t* string_ids) {

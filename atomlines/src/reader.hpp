@@ -79,7 +79,7 @@ class AtomLineReader {
   OwnedArray<std::int64_t> ints_;
   OwnedArray<std::uint8_t> bools_;
   std::size_t n_str_ = 0;
-  std::unique_ptr<text::TokenInterner[]> strings_;  // one per string column
+  FirstInline<text::TokenInterner> strings_;  // one per string column
   std::size_t line_ = 0;
 };
 

@@ -154,7 +154,8 @@ Outcome read_atom_lines(Args& args) {
   PyRef floats = result_array<double>(n, nf, ElementType::float64, Fill::unset);
   PyRef ints = result_array<std::int64_t>(n, ni, ElementType::int64, Fill::unset);
   PyRef bools = result_array<std::uint8_t>(n, nb, ElementType::uint8, Fill::unset);
-  return ak::frame::dict_result({{"floats", &floats}, {"ints", &ints}, {"bools", &bools}, {"strs", &strs}});
+  static ak::frame::DictShape shape{"floats", "ints", "bools", "strs"};
+  return ak::frame::dict_result(shape, {&floats, &ints, &bools, &strs});
 }
 
 Outcome minkowski(Args& args) {

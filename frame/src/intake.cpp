@@ -58,7 +58,10 @@ void for_each_item(PyObject* object, Visit&& visit) {
 inline std::string_view item_utf8(PyObject* item) {
   if (!PyUnicode_Check(item)) [[unlikely]] cannot_convert(item, "PyString");
   if (PyUnicode_IS_COMPACT_ASCII(item)) [[likely]] {
-    return {static_cast<const char*>(PyUnicode_DATA(item)), static_cast<std::size_t>(PyUnicode_GET_LENGTH(item))};
+    // The characters follow the object header (what PyUnicode_DATA finds
+    // after testing the same two flags again).
+    return {reinterpret_cast<const char*>(reinterpret_cast<const PyASCIIObject*>(item) + 1),
+            static_cast<std::size_t>(PyUnicode_GET_LENGTH(item))};
   }
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
@@ -87,12 +90,12 @@ void prefix_type_error(const char* name) {
 }
 
 LineList::LineList(PyObject* object, const char* name) : name_(name) {
-  require_sequence(object);
   if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
     items_ = PyRef::borrow(object);
     callers_list_ = PyList_CheckExact(object);
     return;
   }
+  require_sequence(object);
   // The length only sizes the list up front (an impossible one fails here
   // with MemoryError, as any reservation from it would); the items are what
   // the iteration gives, and the unfilled tail is cut off at the end.

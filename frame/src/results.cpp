@@ -176,30 +176,23 @@ void InternedStrings::fill(PyObject* list, std::size_t first, const std::uint32_
   for (std::size_t k = 0; k < count; ++k) items[k] = Py_NewRef(objects_[ids[k * id_stride]]);
 }
 
-namespace {
-
-// The interned str of a static C string: made once and kept for the first
-// few keys, made anew beyond them.
-PyRef key_object(const char* key) {
-  static std::pair<const char*, PyObject*> made[8] = {};
-  for (auto& [text, object] : made) {
-    if (text == key) return PyRef::borrow(object);
-    if (text == nullptr) {
-      object = PyUnicode_InternFromString(key);
-      if (object == nullptr) throw PythonError{};
-      text = key;
-      return PyRef::borrow(object);
-    }
+DictShape::DictShape(std::initializer_list<const char*> keys) noexcept {
+  for (const char* key : keys) {
+    if (n_ < kMaxKeys) keys_[n_++] = key;
   }
-  return PyRef::steal(check(PyUnicode_InternFromString(key)));
 }
 
-}  // namespace
+PyObject* DictShape::key(std::size_t i) {
+  if (key_objects_[i] == nullptr) key_objects_[i] = check(PyUnicode_InternFromString(keys_[i]));
+  return key_objects_[i];
+}
 
-PyRef dict_result(std::initializer_list<std::pair<const char*, PyRef*>> items) {
+PyRef dict_result(DictShape& shape, std::initializer_list<PyRef*> values) {
+  if (values.size() != shape.size()) panic(kInternalFailure);
   PyRef dict = PyRef::steal(check(PyDict_New()));
-  for (const auto& [key, value] : items) {
-    if (PyDict_SetItem(dict.get(), key_object(key).get(), value->get()) < 0) throw PythonError{};
+  std::size_t i = 0;
+  for (PyRef* value : values) {
+    if (PyDict_SetItem(dict.get(), shape.key(i++), value->get()) < 0) throw PythonError{};
     *value = PyRef();
   }
   return dict;

@@ -67,10 +67,27 @@ class InternedStrings {
 // A tuple of the given objects, in order (the references are consumed).
 PyRef tuple_result(std::initializer_list<PyRef*> members);
 
-// A dict of the given items, inserted in order (the value references are
-// consumed). Each key is a C string of static storage whose str is made and
-// interned once per process.
-PyRef dict_result(std::initializer_list<std::pair<const char*, PyRef*>> items);
+// The keys of a result dict, in order: their str objects are made and
+// interned on first use and kept, so a dict costs only its insertions.
+class DictShape {
+ public:
+  static constexpr std::size_t kMaxKeys = 8;
+  // `keys` are C strings of static storage.
+  DictShape(std::initializer_list<const char*> keys) noexcept;
+
+  std::size_t size() const noexcept { return n_; }
+  // The interned str of key i (borrowed), made on first use.
+  PyObject* key(std::size_t i);
+
+ private:
+  const char* keys_[kMaxKeys] = {};
+  std::size_t n_ = 0;
+  PyObject* key_objects_[kMaxKeys] = {};  // kept for the life of the process
+};
+
+// A dict of `shape` whose values are `values`, in order (the references are
+// consumed).
+PyRef dict_result(DictShape& shape, std::initializer_list<PyRef*> values);
 
 // tracemalloc domain of the adopted result buffers ("ak"): they are native
 // allocations, so they are reported by hand, apart from the interpreter's

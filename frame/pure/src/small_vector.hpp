@@ -1,3 +1,5 @@
+// Small containers that keep their usual few elements inside themselves.
+//
 // A vector of trivially copyable values whose first N live inside it, so the
 // usual small case (a handful of column codes, symbols or chunk ids) costs no
 // allocation; beyond N the values move to the heap, doubling as they grow.
@@ -7,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -88,6 +91,22 @@ class SmallVector {
   T* data_ = inline_values();
   std::size_t size_ = 0;
   std::size_t capacity_ = N;
+};
+
+// n objects of T made by their default constructor, the first inside and
+// the others in one heap block: for per-column state where one column is
+// the usual case (a single string column), so that case allocates nothing.
+template <class T>
+class FirstInline {
+ public:
+  explicit FirstInline(std::size_t n) : rest_(n > 1 ? std::make_unique<T[]>(n - 1) : nullptr) {}
+
+  T& operator[](std::size_t i) noexcept { return i == 0 ? first_ : rest_[i - 1]; }
+  const T& operator[](std::size_t i) const noexcept { return i == 0 ? first_ : rest_[i - 1]; }
+
+ private:
+  T first_;
+  std::unique_ptr<T[]> rest_;
 };
 
 }  // namespace ak

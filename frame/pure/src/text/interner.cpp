@@ -16,7 +16,7 @@ std::int64_t TokenInterner::find(std::string_view text) const {
   return found != by_text_.end() ? static_cast<std::int64_t>(found->second) : -1;
 }
 
-std::string_view TokenInterner::keep(const std::string& text) {
+std::string_view TokenInterner::keep(std::string_view text) {
   char* copy;
   if (text.size() <= kArena - arena_used_) {
     copy = arena_ + arena_used_;
@@ -29,15 +29,23 @@ std::string_view TokenInterner::keep(const std::string& text) {
 }
 
 std::uint32_t TokenInterner::slow_id(std::string_view token) {
-  std::string_view text = token;
-  std::string transformed;
-  if (transform_ != nullptr) {
-    transformed = transform_(token);
-    text = transformed;
-  }
+  if (transform_ == nullptr) return intern(token, false);
+  const std::string transformed = transform_(token);
+  return intern(transformed, true);
+}
+
+std::uint32_t TokenInterner::word_id(std::uint64_t word, const char* p, std::size_t n) {
+  const std::uint64_t text_word = word_transform_ != nullptr ? word_transform_(word, n) : 0;
+  if (text_word == 0) return slow_id(std::string_view(p, n));
+  char text[8];
+  std::memcpy(text, &text_word, sizeof text);
+  return intern(std::string_view(text, n), true);
+}
+
+std::uint32_t TokenInterner::intern(std::string_view text, bool copy) {
   if (const std::int64_t found = find(text); found >= 0) return static_cast<std::uint32_t>(found);
   if (texts_.size() >= std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
-  if (transform_ != nullptr) text = keep(transformed);
+  if (copy) text = keep(text);
   const auto id = static_cast<std::uint32_t>(texts_.size());
   texts_.push_back(text);
   if (texts_.size() == kLinear + 1) {

@@ -37,8 +37,13 @@ class TokenInterner {
  public:
   // Text of a token; null: the token itself.
   using Transform = std::string (*)(std::string_view token);
+  // The same transform for a token of n <= 8 bytes given as one word (byte k
+  // of the token is bits 8k..8k+7, zero above n): the text's n bytes as a
+  // word, or 0 where only the full transform can tell (non-ASCII bytes).
+  using WordTransform = std::uint64_t (*)(std::uint64_t word, std::size_t n);
 
-  explicit TokenInterner(Transform transform = nullptr) noexcept : transform_(transform) {}
+  explicit TokenInterner(Transform transform = nullptr, WordTransform word_transform = nullptr) noexcept
+      : transform_(transform), word_transform_(word_transform) {}
   TokenInterner(const TokenInterner&) = delete;
   TokenInterner& operator=(const TokenInterner&) = delete;
 
@@ -51,7 +56,7 @@ class TokenInterner {
     Slot& slot = slots_[at];
     const std::uint64_t bit = std::uint64_t{1} << (at % 64);
     if ((filled_[at / 64] & bit) != 0 && slot.word == word && slot.size == n) return slot.id;
-    const std::uint32_t found = slow_id(std::string_view(p, n));
+    const std::uint32_t found = word_id(word, p, n);
     slot = Slot{word, static_cast<std::uint32_t>(n), found};
     filled_[at / 64] |= bit;
     return found;
@@ -94,14 +99,20 @@ class TokenInterner {
   }
 
   std::uint32_t slow_id(std::string_view token);
+  // A token of up to eight bytes that missed the table.
+  std::uint32_t word_id(std::uint64_t word, const char* p, std::size_t n);
+  // The id of `text`, given one if new; a new text is copied first when
+  // `copy` (it does not live in the lines).
+  std::uint32_t intern(std::string_view text, bool copy);
   // The id of a text already given one, or -1.
   std::int64_t find(std::string_view text) const;
   // A stable copy of a transformed text.
-  std::string_view keep(const std::string& text);
+  std::string_view keep(std::string_view text);
 
   Slot slots_[kSlots];  // slot i holds something only when bit i of filled_ is set
   std::uint64_t filled_[kSlots / 64] = {};
   Transform transform_;
+  WordTransform word_transform_;
   SmallVector<std::string_view, kLinear> texts_;
   std::unordered_map<std::string_view, std::uint32_t> by_text_;  // filled once texts_ outgrows kLinear
   char arena_[kArena];
