@@ -86,13 +86,15 @@ def _batch(fn: Callable[[], Any], k: int) -> float:
     return (time.perf_counter() - start) / k
 
 
-def measure(case: Case, rounds: int = 5, batch_seconds: float = 0.05, slow_seconds: float = 0.5) -> Case:
+def measure(case: Case, rounds: int = 5, batch_seconds: float = 0.05, slow_seconds: float = 0.5,
+            slow_rounds: int = 2) -> Case:
     """Best seconds per call of every callable of the case, interleaved.
 
     Each round runs every callable once as a batch of k calls (k chosen so
     that a batch takes about batch_seconds); callables slower than
-    slow_seconds a call take part in two rounds only. The garbage collector is
-    off while a batch runs, as in timeit.
+    slow_seconds a call take part in slow_rounds rounds only (after the
+    first, timed call). The garbage collector is off while a batch runs, as
+    in timeit.
     """
     callables = {"ours": case.ours, **{f"floor: {k}": f for k, f in case.floors.items()}, **case.rivals}
     first = {name: _batch(fn, 1) for name, fn in callables.items()}
@@ -101,7 +103,7 @@ def measure(case: Case, rounds: int = 5, batch_seconds: float = 0.05, slow_secon
     names = list(callables)
     for r in range(rounds):
         for name in names[r % len(names):] + names[:r % len(names)]:
-            if r >= 2 and first[name] > slow_seconds:
+            if r >= slow_rounds and first[name] > slow_seconds:
                 continue
             gc.collect()
             gc.disable()
