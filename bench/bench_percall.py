@@ -1,11 +1,14 @@
-"""The fixed cost of a call: every function on blocks of 1, 3, 10 and 100
-atoms, against its per-call floor (bench/floor/calls.cpp: the same binding,
-conversions and result objects through the same frame calls, and no work)
-and against building the same result objects in Python with NumPy (a
-generous floor: it pays the interpreter's own overhead).
+"""The fixed cost of a call (`make bench`, or alone: python bench/bench_percall.py).
 
-Times are the best of interleaved rounds, in ns per call; every callable is
-called through a lambda, so all three pay the same Python call."""
+Every function on blocks of 1, 3, 10 and 100 atoms, against its per-call
+floor (bench/floor/calls.cpp: the same binding, conversions and result objects
+through the same frame calls, and no work) and against building the same
+result objects in Python with NumPy (a generous floor: it pays the
+interpreter's own overhead). Times are the best of interleaved rounds, in ns
+per call; every callable is called through a lambda, so all three pay the same
+Python call.
+
+Usage: python bench/bench_percall.py [--quick]"""
 
 from __future__ import annotations
 

@@ -33,7 +33,7 @@ if str(ROOT) not in sys.path:
 
 import numpy as np  # noqa: E402
 
-from bench import bench_atomlines, bench_cellgeom, bench_coordtext, bench_trajectory, memory  # noqa: E402
+from bench import bench_atomlines, bench_cellgeom, bench_coordtext, bench_percall, bench_trajectory, memory  # noqa: E402
 from bench.common import Case, check_agreement, fmt_seconds, load_baseline_modules, load_floor, measure  # noqa: E402
 
 TEXT_SIZES = [10**3, 10**5, 10**6]
@@ -218,8 +218,9 @@ def main(argv: list[str] | None = None) -> int:
     text_sizes = QUICK_SIZES if args.quick else TEXT_SIZES
     cell_sizes = QUICK_SIZES if args.quick else SUPERCELL_SIZES
     before = load_baseline_modules(args.baseline) if args.baseline else {}
-    # No other case has "trajectory" in its name: their data is not even built then.
-    cases = [] if "trajectory" in args.only else [
+    # No other case has "trajectory" or "per call" in its name: their data is not even built then.
+    own_section = "trajectory" in args.only or "per call" in args.only
+    cases = [] if own_section else [
         c for c in build_cases(text_sizes, cell_sizes, load_floor(), before) if args.only in c.name]
     start = time.perf_counter()
     for c in cases:
@@ -231,6 +232,15 @@ def main(argv: list[str] | None = None) -> int:
         print(f"timed {len(cases)} cases in {time.perf_counter() - start:.0f} s\n")
     frames = bench_trajectory.QUICK_FRAMES if args.quick else bench_trajectory.FRAMES
     trajectory = run_trajectory(frames, args.only, args.rounds)
+    per_call = []
+    if not args.only or "per call" in args.only:
+        start = time.perf_counter()
+        per_call_table, per_call_targets = bench_percall.run(rounds=5 if args.quick else 9)
+        print(f"timed the per-call cases in {time.perf_counter() - start:.0f} s\n")
+        per_call = ["## Fixed cost of a call: 1 to 100 atoms", "", bench_percall.__doc__.split("\n\n")[1].replace("\n", " "),
+                    "", per_call_table, "", "| function | measure | bound | measured | met |", "|---|---|---:|---:|:---:|",
+                    *[f"| `{name}` | {measure} | {bound} | {value:.2f} | {'yes' if met else 'NO'} |"
+                      for name, measure, bound, value, met in per_call_targets], ""]
 
     report = []
     if cases:
@@ -248,7 +258,7 @@ def main(argv: list[str] | None = None) -> int:
                    f"timed in interleaved rounds until its runs add up to {TRAJECTORY_BUDGET:g} s (the best run "
                    "counts): ours in every round, the rivals at 512 atoms once.", "",
                    *trajectory_lines(trajectory), ""]
-    report += section
+    report += section + per_call
     if not args.only and not args.quick:
         report += ["## Peak memory of the readers at 10^6 lines", "", *memory.report(10**6), ""]
     footer = [f"Best of {args.rounds} interleaved rounds. {machine()}.", ""]
@@ -257,7 +267,7 @@ def main(argv: list[str] | None = None) -> int:
     # to a file of its own, so that a run of that section alone
     # (--only trajectory) leaves results.md as it was.
     args.out.mkdir(parents=True, exist_ok=True)
-    for name, lines in (("results.md", report if cases else []), ("trajectory.md", section)):
+    for name, lines in (("results.md", report if cases else []), ("trajectory.md", section), ("percall.md", per_call)):
         if lines:
             (args.out / name).write_text("\n".join(lines + footer))
             print(f"wrote {args.out / name}")
