@@ -79,9 +79,10 @@ FUZZ_FLAGS := -std=c++20 -O1 -g -fno-omit-frame-pointer -ffp-contract=off \
 	-Ifuzz -Iframe/pure/src -Icoordtext/src -Iatomlines/src -Icellgeom/src
 FUZZ_HARNESSES := fuzz_numbers numbers_check fuzz_coordtext fuzz_writers fuzz_atomlines fuzz_unicode fuzz_minkowski
 
-NUMBER_SRC := frame/pure/src/text/float_parse.cpp frame/pure/src/text/int_parse.cpp frame/pure/src/text/number_format.cpp
+NUMBER_SRC := frame/pure/src/text/float_parse.cpp frame/pure/src/text/int_parse.cpp frame/pure/src/text/number_format.cpp \
+	frame/pure/src/text/scan_path.cpp
 UNICODE_SRC := frame/pure/src/text/unicode.cpp frame/pure/src/text/unicode_tables.cpp
-READER_SRC := $(NUMBER_SRC) $(UNICODE_SRC) frame/pure/src/text/interner.cpp
+READER_SRC := $(NUMBER_SRC) $(UNICODE_SRC) frame/pure/src/text/interner.cpp frame/pure/src/text/line_tokens.cpp
 COORD_SRC := $(READER_SRC) coordtext/src/messages.cpp coordtext/src/xyz.cpp coordtext/src/vasp.cpp
 FUZZ_HEADERS := $(wildcard fuzz/*.hpp frame/pure/src/*.hpp frame/pure/src/text/*.hpp coordtext/src/*.hpp \
 	atomlines/src/*.hpp cellgeom/src/*.hpp)
@@ -178,9 +179,10 @@ test-numpy-oldest: wheel-build
 # --- Benchmarks --------------------------------------------------------------
 # The floors the benchmarks measure against (bench/floor/floor.cpp), built
 # beside the project with the same compiler and flags as its modules.
-$(FLOOR_SO): bench/floor/floor.cpp $(NUMBER_SRC) $(wildcard frame/pure/src/text/*.hpp) $(STAMP)
+FLOOR_SRC := bench/floor/floor.cpp $(NUMBER_SRC) frame/pure/src/text/line_tokens.cpp
+$(FLOOR_SO): $(FLOOR_SRC) $(wildcard frame/pure/src/text/*.hpp) $(STAMP)
 	@mkdir -p $(dir $@)
 	g++ -std=c++20 -O3 -fPIC -shared -ffp-contract=off -fno-fast-math -DNDEBUG -Iframe/pure/src \
 		-I"$$($(PY) -c 'import sysconfig; print(sysconfig.get_paths()["include"])')" \
 		-I"$$($(PY) -c 'import numpy; print(numpy.get_include())')" \
-		bench/floor/floor.cpp $(NUMBER_SRC) -o $@
+		$(FLOOR_SRC) -o $@

@@ -5,6 +5,7 @@
 #include "messages.hpp"
 #include "text/float_parse.hpp"
 #include "text/int_parse.hpp"
+#include "text/line_tokens.hpp"
 #include "text/tokenizer.hpp"
 
 namespace ak::atomlines {
@@ -59,48 +60,42 @@ std::optional<Failure> AtomLineReader::read(std::span<const std::string_view> li
        ++k, floats += n_float, ints += n_int, bools += n_bool, string_ids += n_str) {
     const char* const begin = lines[k].data();
     const char* const end = begin + lines[k].size();
-    const char* p = begin;
+    text::LineTokens tokens(begin, end);
     for (const Step& step : steps_) {
-      p = text::skip_space(p, end);
+      const char* const p = tokens.next();
       if (p == end) return messages::ran_out(line_ + k, steps_.size());
-      const char* token_end;
       switch (step.kind) {
         case Kind::floating: {
           const text::ScanResult number = text::scan_float(p, end, begin, floats[step.column]);
-          token_end = number.end;
           if (!number.ok) [[unlikely]] {
-            return messages::cannot_parse(line_ + k, std::string_view(p, static_cast<std::size_t>(token_end - p)),
+            return messages::cannot_parse(line_ + k, std::string_view(p, static_cast<std::size_t>(number.end - p)),
                                           "float", text::kFloatInvalid);
           }
           break;
         }
         case Kind::integer: {
           const text::IntScanResult number = text::scan_int64(p, end, begin, ints[step.column]);
-          token_end = number.end;
           if (number.error != nullptr) [[unlikely]] {
-            return messages::cannot_parse(line_ + k, std::string_view(p, static_cast<std::size_t>(token_end - p)),
+            return messages::cannot_parse(line_ + k, std::string_view(p, static_cast<std::size_t>(number.end - p)),
                                           "int", number.error);
           }
           break;
         }
         case Kind::boolean: {
-          token_end = text::token_end(p + 1, end);
-          const std::string_view token(p, static_cast<std::size_t>(token_end - p));
+          const std::string_view token(p, static_cast<std::size_t>(text::token_end(p + 1, end) - p));
           if (!parse_bool(token, bools[step.column])) [[unlikely]] {
             return messages::cannot_parse(line_ + k, token, "bool", nullptr);
           }
           break;
         }
         case Kind::string:
-          token_end = text::token_end(p + 1, end);
-          string_ids[step.column] = strings_[step.column].id(p, static_cast<std::size_t>(token_end - p), begin, end);
+          string_ids[step.column] =
+              strings_[step.column].id(p, static_cast<std::size_t>(text::token_end(p + 1, end) - p), begin, end);
           break;
         case Kind::skip:
         default:
-          token_end = text::token_end(p + 1, end);
-          break;
+          break;  // the next start comes from the line's mask
       }
-      p = token_end;
     }
   }
   line_ += lines.size();
