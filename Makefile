@@ -82,7 +82,7 @@ FUZZ_HARNESSES := fuzz_numbers numbers_check fuzz_coordtext fuzz_writers fuzz_at
 NUMBER_SRC := frame/pure/src/text/float_parse.cpp frame/pure/src/text/int_parse.cpp frame/pure/src/text/number_format.cpp \
 	frame/pure/src/text/scan_path.cpp
 UNICODE_SRC := frame/pure/src/text/unicode.cpp frame/pure/src/text/unicode_tables.cpp
-READER_SRC := $(NUMBER_SRC) $(UNICODE_SRC) frame/pure/src/text/interner.cpp frame/pure/src/text/line_tokens.cpp
+READER_SRC := $(NUMBER_SRC) $(UNICODE_SRC) frame/pure/src/text/interner.cpp
 COORD_SRC := $(READER_SRC) coordtext/src/messages.cpp coordtext/src/xyz.cpp coordtext/src/vasp.cpp
 FUZZ_HEADERS := $(wildcard fuzz/*.hpp frame/pure/src/*.hpp frame/pure/src/text/*.hpp coordtext/src/*.hpp \
 	atomlines/src/*.hpp cellgeom/src/*.hpp)
@@ -179,10 +179,9 @@ test-numpy-oldest: wheel-build
 # --- Benchmarks --------------------------------------------------------------
 # The floors the benchmarks measure against (bench/floor/floor.cpp), built
 # beside the project with the same compiler and flags as its modules.
-FLOOR_SRC := bench/floor/floor.cpp $(NUMBER_SRC) frame/pure/src/text/line_tokens.cpp
-$(FLOOR_SO): $(FLOOR_SRC) $(wildcard frame/pure/src/text/*.hpp) $(STAMP)
+$(FLOOR_SO): bench/floor/floor.cpp $(NUMBER_SRC) $(wildcard frame/pure/src/text/*.hpp) $(STAMP)
 	@mkdir -p $(dir $@)
 	g++ -std=c++20 -O3 -fPIC -shared -ffp-contract=off -fno-fast-math -DNDEBUG -Iframe/pure/src \
 		-I"$$($(PY) -c 'import sysconfig; print(sysconfig.get_paths()["include"])')" \
 		-I"$$($(PY) -c 'import numpy; print(numpy.get_include())')" \
-		$(FLOOR_SRC) -o $@
+		bench/floor/floor.cpp $(NUMBER_SRC) -o $@

@@ -77,6 +77,8 @@ class AtomLineReader {
   OwnedArray<std::uint8_t> bools_;
   std::deque<text::TokenInterner> strings_;
   std::size_t line_ = 0;
+
+  friend struct RowScan;  // the body of read(), one instance per scan path (reader.cpp)
 };
 
 // The whole block at once, through AtomLineReader.

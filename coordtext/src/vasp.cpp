@@ -6,7 +6,6 @@
 
 #include "messages.hpp"
 #include "text/float_parse.hpp"
-#include "text/line_tokens.hpp"
 #include "text/number_format.hpp"
 #include "text/tokenizer.hpp"
 
@@ -42,17 +41,27 @@ constexpr auto kFlagLetter = [] {
   return messages::cannot_parse_coordinate(format, token, line, text::kFloatInvalid);
 }
 
-// Reads the next three tokens of the line [begin, end) as coordinates into
-// row[0..2]. Returns null on success, or the field that failed (the line's
-// end when the field is missing).
-[[gnu::always_inline]] inline const char* read_three(text::LineTokens& tokens, const char* begin, const char* end,
-                                                     double* row) noexcept {
+// Reads the first three tokens of the line [begin, end) as coordinates into
+// row[0..2], fetching and parsing one field at a time. Returns the position
+// after the third token, or null with `stop` at the field that failed (the
+// line's end when the field is missing).
+[[gnu::always_inline]] inline const char* read_three(const char* begin, const char* end, double* row,
+                                                     const char*& stop) noexcept {
+  const char* p = begin;
   for (int column = 0; column < 3; ++column) {
-    const char* const p = tokens.next();
-    if (p == end) [[unlikely]] return p;
-    if (!text::scan_float(p, end, begin, row[column]).ok) [[unlikely]] return p;
+    p = text::skip_space(p, end);
+    if (p == end) [[unlikely]] {
+      stop = p;
+      return nullptr;
+    }
+    const text::ScanResult number = text::scan_float(p, end, begin, row[column]);
+    if (!number.ok) [[unlikely]] {
+      stop = p;
+      return nullptr;
+    }
+    p = number.end;
   }
-  return nullptr;
+  return p;
 }
 
 }  // namespace
@@ -69,13 +78,12 @@ std::optional<Failure> PoscarReader::read(std::span<const std::string_view> line
   for (std::size_t k = 0; k < lines.size(); ++k, row += 3) {
     const char* const begin = lines[k].data();
     const char* const end = begin + lines[k].size();
-    text::LineTokens tokens(begin, end);
-    if (const char* stop = read_three(tokens, begin, end, row)) {
-      return coordinate_failure(stop, end, messages::Vasp::poscar, line_ + k);
-    }
+    const char* stop = nullptr;
+    const char* p = read_three(begin, end, row, stop);
+    if (p == nullptr) return coordinate_failure(stop, end, messages::Vasp::poscar, line_ + k);
     if (frozen == nullptr) continue;
     for (std::size_t j = 0; j < 3; ++j) {
-      const char* const p = tokens.next();
+      p = text::skip_space(p, end);
       if (p == end) break;  // missing flags read as "T"
       // A flag is one letter followed by a separator or the end. T and F
       // come in any mix, so the letter is stored without a branch on it.
@@ -86,6 +94,7 @@ std::optional<Failure> PoscarReader::read(std::span<const std::string_view> line
                                          line_ + k);
       }
       frozen[3 * k + j] = letter >> 1;
+      ++p;
     }
   }
   line_ += lines.size();
@@ -133,10 +142,8 @@ std::optional<Failure> XdatcarReader::read(std::span<const std::string_view> lin
   for (std::size_t k = 0; k < lines.size(); ++k, row += 3) {
     const char* const begin = lines[k].data();
     const char* const end = begin + lines[k].size();
-    text::LineTokens tokens(begin, end);
-    if (const char* stop = read_three(tokens, begin, end, row)) {
-      return coordinate_failure(stop, end, messages::Vasp::xdatcar, line_ + k);
-    }
+    const char* stop = nullptr;
+    if (read_three(begin, end, row, stop) == nullptr) return coordinate_failure(stop, end, messages::Vasp::xdatcar, line_ + k);
   }
   line_ += lines.size();
   return std::nullopt;

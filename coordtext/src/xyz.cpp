@@ -4,7 +4,6 @@
 
 #include "messages.hpp"
 #include "text/float_parse.hpp"
-#include "text/line_tokens.hpp"
 #include "text/number_format.hpp"
 #include "text/tokenizer.hpp"
 #include "text/unicode.hpp"
@@ -43,16 +42,17 @@ std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, 
   for (std::size_t k = 0; k < lines.size(); ++k, row += 3) {
     const char* const begin = lines[k].data();
     const char* const end = begin + lines[k].size();
-    text::LineTokens tokens(begin, end);
-    const char* p = tokens.next();
+    const char* p = text::skip_space(begin, end);
     if (p == end) return messages::xyz_empty_line(line_ + k);
-    symbol_ids[k] = symbols_.id(p, static_cast<std::size_t>(text::token_end(p + 1, end) - p), begin, end);
+    const char* token_end = text::token_end(p + 1, end);
+    symbol_ids[k] = symbols_.id(p, static_cast<std::size_t>(token_end - p), begin, end);
     for (int column = 0; column < 3; ++column) {
-      p = tokens.next();
+      p = text::skip_space(token_end, end);
       if (p == end) return messages::xyz_missing_position(line_ + k);
       const text::ScanResult number = text::scan_float(p, end, begin, row[column]);
+      token_end = number.end;
       if (!number.ok) [[unlikely]] {
-        return messages::xyz_cannot_parse(std::string_view(p, static_cast<std::size_t>(number.end - p)), line_ + k,
+        return messages::xyz_cannot_parse(std::string_view(p, static_cast<std::size_t>(token_end - p)), line_ + k,
                                           text::kFloatInvalid);
       }
     }

@@ -9,7 +9,6 @@
 #include "text/float_gather_sse4.hpp"
 #include "text/pow10.hpp"
 #include "text/pow10_table.hpp"
-#include "text/scan_path.hpp"
 #include "text/tokenizer.hpp"
 
 // Strategy: one pass over the token checks the grammar, finds the token's
@@ -552,25 +551,22 @@ template <bool kWhole>
   return {p, true};
 }
 
-// The portable scan, out of line: the vector path falls back on it, and it
-// keeps that path's own code small (no registers to save).
-[[gnu::noinline]] ScanResult scan_portable(const char* p, const char* end, const char* readable,
-                                           double& out) noexcept {
+}  // namespace
+
+ScanResult scan_float(const char* p, const char* end, const char* readable, double& out) noexcept {
   return scan<false>(p, end, readable, out);
 }
 
-#if defined(AK_FLOAT_GATHER_SSE4)
-// The vector path: the usual token gathered by sse4::gather, every other one
-// by the portable scan.
-[[gnu::target("ssse3,sse4.1")]] ScanResult scan_vector(const char* p, const char* end, const char* readable,
+#if defined(AK_SCAN_VECTOR)
+[[AK_SCAN_VECTOR_TARGET]] ScanResult scan_float_vector(const char* p, const char* end, const char* readable,
                                                        double& out) noexcept {
   const uint64_t sign = sign_of(p);
   const char* const body = p + ((*p == '-') | (*p == '+'));
-  // A fraction "0.ddd" takes the word scan's own short path, which a column
-  // of fractions predicts perfectly.
-  if (end - body >= 2 && body[0] == '0' && body[1] == '.') return scan_portable(p, end, readable, out);
   sse4::GatheredDigits g;
-  if (!sse4::gather(body, end, readable, g)) [[unlikely]] return scan_portable(p, end, readable, out);
+  // Fractions "0.ddd" take the word scan's own short path.
+  if ((end - body >= 2 && body[0] == '0' && body[1] == '.') || !sse4::gather(body, end, readable, g)) {
+    return scan_float(p, end, readable, out);
+  }
   uint64_t bits;
   if (g.m <= uint64_t{1} << 53) {
     // m and 10^-exponent are exact doubles: one correctly rounded division.
@@ -582,15 +578,6 @@ template <bool kWhole>
   return {g.end, true};
 }
 #endif
-
-}  // namespace
-
-ScanResult scan_float(const char* p, const char* end, const char* readable, double& out) noexcept {
-#if defined(AK_FLOAT_GATHER_SSE4)
-  if (detail::scan_vector) return scan_vector(p, end, readable, out);
-#endif
-  return scan_portable(p, end, readable, out);
-}
 
 const char* parse_float(std::string_view token, double& out) noexcept {
   if (token.empty()) return kFloatEmpty;

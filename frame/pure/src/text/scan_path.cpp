@@ -5,7 +5,7 @@ namespace ak::text {
 namespace {
 
 bool vector_supported() noexcept {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(AK_SCAN_VECTOR)
   __builtin_cpu_init();  // this runs from a static initializer, maybe before the runtime's own
   return __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1");
 #else
@@ -14,18 +14,17 @@ bool vector_supported() noexcept {
 }
 
 const bool kVectorSupported = vector_supported();
+bool vector_taken = kVectorSupported;
 
 }  // namespace
 
-bool detail::scan_vector = kVectorSupported;
-
-ScanPath scan_path() noexcept { return detail::scan_vector ? ScanPath::vector : ScanPath::portable; }
+ScanPath scan_path() noexcept { return vector_taken ? ScanPath::vector : ScanPath::portable; }
 
 bool scan_path_available(ScanPath path) noexcept { return path == ScanPath::portable || kVectorSupported; }
 
 bool force_scan_path(ScanPath path) noexcept {
   if (!scan_path_available(path)) return false;
-  detail::scan_vector = path == ScanPath::vector;
+  vector_taken = path == ScanPath::vector;
   return true;
 }
 
