@@ -60,7 +60,7 @@ AtomLineReader::AtomLineReader(std::size_t n_lines, std::span<const std::uint8_t
 struct RowScan {
   struct Portable {
     const char* end;
-    Portable(const char* begin, const char* end_) noexcept : end(end_) { static_cast<void>(begin); }
+    Portable(const char* /*begin*/, const char* end_) noexcept : end(end_) {}
     const char* next(const char* after) const noexcept { return text::skip_space(after, end); }
     static text::ScanResult scan_float(const char* p, const char* end, const char* begin, double& out) noexcept {
       return text::scan_float(p, end, begin, out);
@@ -145,9 +145,8 @@ struct RowScan {
   }
 #if defined(AK_SCAN_VECTOR)
   // Flattened: the line mask and its steps are inlined into the row loop.
-  [[AK_SCAN_VECTOR_TARGET, gnu::flatten]] static std::optional<Failure> vector(AtomLineReader& reader,
-                                                                 std::span<const std::string_view> lines,
-                                                                 std::uint32_t* string_ids) {
+  [[AK_SCAN_VECTOR_TARGET, gnu::flatten]] static std::optional<Failure> vector(
+      AtomLineReader& reader, std::span<const std::string_view> lines, std::uint32_t* string_ids) {
     return read<Vector>(reader, lines, string_ids);
   }
 #endif
