@@ -12,11 +12,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "strided.hpp"
+#include "text/scan_path.hpp"
 
 namespace fuzzkit {
 
@@ -40,6 +42,33 @@ inline std::vector<std::string_view> split_lines(std::string_view data) {
     data.remove_prefix(end);
   }
   return lines;
+}
+
+// The lines of `data` as split_lines cuts them, each copied into a heap
+// block of exactly its size, so that AddressSanitizer sees a load past a
+// line's end or before its start.
+struct OwnedLines {
+  std::vector<std::unique_ptr<char[]>> blocks;
+  std::vector<std::string_view> views;
+  explicit OwnedLines(std::string_view data) {
+    for (const std::string_view line : split_lines(data)) {
+      blocks.push_back(std::make_unique<char[]>(line.size()));
+      std::memcpy(blocks.back().get(), line.data(), line.size());
+      views.emplace_back(blocks.back().get(), line.size());
+    }
+  }
+};
+
+// Runs check() on every scan path this processor has, then goes back to
+// the path chosen at load.
+template <class Check>
+void for_each_scan_path(Check&& check) {
+  const ak::text::ScanPath chosen = ak::text::scan_path();
+  for (const auto path : {ak::text::ScanPath::portable, ak::text::ScanPath::vector}) {
+    if (!ak::text::force_scan_path(path)) continue;
+    check();
+  }
+  ak::text::force_scan_path(chosen);
 }
 
 // The separators of every reader: TAB, LF, FF, CR and SPACE, nothing else.

@@ -4,8 +4,9 @@
 // Input: byte 0 gives the number of column codes (0..7), the next bytes the
 // codes themselves (mostly f, i, b, s; otherwise the raw byte, a skip code
 // unless it happens to be one of them), one more byte a symbol width and a
-// flag; the rest is cut into lines. The reference must give the same message
-// or the same columns. When the block reads, it is rendered by
+// flag; the rest is cut into lines, each in a block of its own size. The
+// reference must give the same message or the same columns, on every scan
+// path. When the block reads, it is rendered by
 // write_atom_block (the first string column as the symbol) and read back:
 // integers and booleans exactly, floats as rounded to 8 digits, every string
 // column as the symbol. With the flag set, one matrix loses a column and the
@@ -184,17 +185,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     code = b % 8 < 6 ? kPick[b % 8] : b;
   }
   const std::uint8_t extra = in.u8();
-  const auto lines = fuzzkit::split_lines(in.rest());
+  const fuzzkit::OwnedLines owned(in.rest());
+  const std::span<const std::string_view> lines = owned.views;
 
   Columns want;
   const auto error = reference(lines, codes, want);
-  auto got = ak::atomlines::parse_atom_lines(lines, codes);
-  require(got.ok() == !error.has_value(), "success differs from reference", got.ok() ? *error : got.error());
-  if (error) {
-    require(got.error() == *error, "message differs", got.error() + "\n" + *error);
-    return 0;
-  }
-  compare(got.value(), want, lines.size());
+  // Every scan path the processor has reads the block the same way.
+  fuzzkit::for_each_scan_path([&] {
+    auto got = ak::atomlines::parse_atom_lines(lines, codes);
+    require(got.ok() == !error.has_value(), "success differs from reference", got.ok() ? *error : got.error());
+    if (error) {
+      require(got.error() == *error, "message differs", got.error() + "\n" + *error);
+    } else {
+      compare(got.value(), want, lines.size());
+    }
+  });
+  if (error) return 0;
   if (!codes.empty()) write_and_read_back(want, lines.size(), codes, extra % 16, extra >= 128);
   return 0;
 }

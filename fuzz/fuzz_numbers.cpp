@@ -5,7 +5,8 @@
 //     grammar, the value against strtod (C locale, exact) on accepted tokens;
 //   parse_int64: against a left-to-right reference over 128-bit arithmetic;
 //   scan_float / scan_int64: every token of the input taken as a line, against
-//     the whole-token parses and a plain tokenizer.
+//     the whole-token parses and a plain tokenizer; on x86-64 also the vector
+//     path's scan_float_vector and LineTokens' token starts.
 // The first 8 bytes are also one double, written by write_fixed at the
 // writers' (width, precision) pairs and one fuzzed pair, against std::to_chars
 // byte for byte; and one 64-bit integer for write_int / write_uint against
@@ -18,7 +19,9 @@
 #include "common.hpp"
 #include "text/float_parse.hpp"
 #include "text/int_parse.hpp"
+#include "text/line_tokens.hpp"
 #include "text/number_format.hpp"
+#include "text/tokenizer.hpp"
 
 namespace {
 
@@ -109,12 +112,39 @@ void check_parse_int(std::string_view token) {
 // loadable), must end where the reference says and agree with the
 // whole-token parses. The line is an exact-size block, so AddressSanitizer
 // sees any load past it.
+#if defined(AK_SCAN_VECTOR)
+// The token starts LineTokens hands out for the line, each next() given the
+// end of the token before (which only lines shorter than a vector use).
+[[AK_SCAN_VECTOR_TARGET, gnu::flatten]] std::vector<const char*> line_token_starts(const char* line,
+                                                                                  const char* end) {
+  std::vector<const char*> starts;
+  ak::text::LineTokens tokens(line, end);
+  const char* after = line;
+  for (;;) {
+    const char* const p = tokens.next(after);
+    if (p == end) return starts;
+    starts.push_back(p);
+    after = ak::text::token_end(p + 1, end);
+  }
+}
+#endif
+
 void check_scans(std::string_view text) {
-  auto block = std::make_unique<char[]>(text.size() + 1);
+  // An exact-size block: AddressSanitizer sees any load past the line.
+  auto block = std::make_unique<char[]>(text.size());
   std::memcpy(block.get(), text.data(), text.size());
   const char* const line = block.get();
   const char* const end = line + text.size();
-  for (const std::string_view token : fuzzkit::tokens_of(std::string_view(line, text.size()))) {
+  const auto tokens = fuzzkit::tokens_of(std::string_view(line, text.size()));
+#if defined(AK_SCAN_VECTOR)
+  const bool vector = ak::text::scan_path_available(ak::text::ScanPath::vector);
+  if (vector) {
+    const std::vector<const char*> starts = line_token_starts(line, end);
+    require(starts.size() == tokens.size(), "LineTokens: token count", text);
+    for (std::size_t k = 0; k < starts.size(); ++k) require(starts[k] == tokens[k].data(), "LineTokens: start", text);
+  }
+#endif
+  for (const std::string_view token : tokens) {
     const char* const p = token.data();
     for (const char* readable : {line, p}) {
       const double sentinel = -3.5;
@@ -124,6 +154,13 @@ void check_scans(std::string_view text) {
       require(r.end == p + token.size(), "scan_float: token end", token);
       require(r.ok == (err == nullptr), "scan_float: accepts what parse_float accepts", token);
       require(fuzzkit::same_bits(got, want), "scan_float: value, or output touched on failure", token);
+#if defined(AK_SCAN_VECTOR)
+      if (vector) {
+        double vgot = sentinel;
+        const ak::text::ScanResult v = ak::text::scan_float_vector(p, end, readable, vgot);
+        require(v.end == r.end && v.ok == r.ok && fuzzkit::same_bits(vgot, got), "scan_float_vector differs", token);
+      }
+#endif
 
       std::int64_t ivalue = 77, iwant = 77;
       const ak::text::IntScanResult ir = ak::text::scan_int64(p, end, readable, ivalue);

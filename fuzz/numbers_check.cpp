@@ -6,6 +6,8 @@
 //                groups on every eight-digit value;
 //   parse_float  against strtod (C locale) on grammar-valid tokens, and the
 //                accept/refuse decision against a plain statement of the grammar;
+//   scan_float   and, on x86-64, scan_float_vector against parse_float on
+//                tokens of every generator placed inside lines;
 //   parse_int64  against a reference that finds the first bad digit and the
 //                first overflowing prefix separately;
 //   write_int / write_uint against snprintf.
@@ -341,6 +343,17 @@ bool check_scan_line(Tally& t, const std::string& text, std::size_t start, std::
       ok = false;
       why = "parse_float failure text";
     }
+#if defined(AK_SCAN_VECTOR)
+    if (ok && ak::text::scan_path_available(ak::text::ScanPath::vector)) {
+      double vgot = sentinel;
+      const ak::text::ScanResult v = ak::text::scan_float_vector(p, end, readable, vgot);
+      if (v.end != r.end || v.ok != r.ok || !same_double(vgot, got)) {
+        ok = false;
+        why = "scan_float_vector end " + std::to_string(v.end - line) + " ok=" + (v.ok ? "1" : "0") + " value " +
+              hex(vgot) + ", scan_float " + std::to_string(r.end - line) + " ok=" + (r.ok ? "1" : "0") + " " + hex(got);
+      }
+    }
+#endif
   }
   if (ok) {
     std::int64_t want = 0x5a5a, got = 0x5a5a;
@@ -618,7 +631,7 @@ void add_to_last(std::string& digits, int delta) {
 // the exponent of d1) in one of several equivalent shapes: scientific with
 // the point after some digit, with leading or trailing zeros, or plain
 // positional; with a random sign.
-std::string shaped_token(Rng& r, const std::string& digits, long exp10) {
+std::string shaped_token(Rng& r, const std::string& digits, long exp10, bool positional = false) {
   std::string out;
   switch (r.below(3)) {
     case 0: out.push_back('-'); break;
@@ -626,7 +639,7 @@ std::string shaped_token(Rng& r, const std::string& digits, long exp10) {
     default: break;
   }
   const auto n = static_cast<long>(digits.size());
-  const int shape = static_cast<int>(r.below(6));
+  const int shape = positional ? 0 : static_cast<int>(r.below(6));
   if (shape == 0 && exp10 >= -25 && exp10 < 40) {
     // Positional, no exponent.
     if (exp10 < 0) {
@@ -696,8 +709,11 @@ double halfway_base(Rng& r) {
 // above a random double: the midpoint's digits cut or padded to `sig`
 // digits, then moved by a few units of the last digit, or the exact
 // midpoint with a non-zero digit far behind it.
-std::string halfway_token(Rng& r, std::size_t sig) {
-  const double x = halfway_base(r);
+// With `positional`, magnitudes from 10^-6 to 10^6 written without an
+// exponent (the vector gather's tokens).
+std::string halfway_token(Rng& r, std::size_t sig, bool positional = false) {
+  const double x = positional ? std::fabs((r.unit() * 2 - 1) * std::pow(10.0, static_cast<int>(r.below(12)) - 6))
+                              : halfway_base(r);
   std::string digits;
   int exp10;
   midpoint_digits(x, digits, exp10);
@@ -726,7 +742,7 @@ std::string halfway_token(Rng& r, std::size_t sig) {
   }
   if (digits.size() > 1 && digits.size() > sig + 1 && digits[0] == '0') digits.erase(0, 1);
   if (digits == "0") digits = "1";
-  return shaped_token(r, digits, e);
+  return shaped_token(r, digits, e, positional);
 }
 
 // Exponents at the edges: near 10^308 and 10^-324 with short mantissas,
@@ -800,6 +816,19 @@ bool check_fraction(Tally& t, Rng& r) {
   const std::string before = r.coin() ? std::string(r.below(12), ' ') : std::string();
   const std::string after = scan_filler(r, r.below(3) == 0 ? 0 : r.below(12));
   return check_scan_line(t, before + token + after, before.size(), 0);
+}
+
+// A valid token from any of the parse checks' generators, inside a line:
+// before it nothing or up to 20 bytes of filler and a space, after it a
+// separator and up to 48 bytes (so that both the vector path's whole loads
+// and its loads at the line's end are taken), or the line's end.
+bool check_scan_valid(Tally& t, Rng& r, std::string_view token) {
+  std::string before;
+  if (r.coin()) before = scan_filler(r, r.below(21)) + ' ';
+  std::string after;
+  if (r.below(4) != 0) after = " \t\n\r\f"[r.below(5)] + scan_filler(r, r.below(49));
+  const std::size_t readable = r.below(4) == 0 ? before.size() : 0;
+  return check_scan_line(t, before + std::string(token) + after, before.size(), readable);
 }
 
 bool check_scan_random(Tally& t, Rng& r) {
@@ -1310,6 +1339,19 @@ int main(int argc, char** argv) {
     Tally fractions{"parse_float / scan_float 0.ddd tokens vs strtod"};
     for (std::uint64_t i = 0, n = count(4e6); i < n; ++i) check_fraction(fractions, r);
     tallies.push_back(fractions);
+
+    // The generators above, their tokens scanned inside lines (scan_float and,
+    // on x86-64, scan_float_vector against parse_float).
+    Tally in_lines{"scan_float(_vector) in lines, every generator"};
+    for (std::uint64_t i = 0, n = count(2e6); i < n; ++i) {
+      check_scan_valid(in_lines, r, std::string_view(buf.data(), random_token(r, buf.data())));
+      check_scan_valid(in_lines, r, std::string_view(buf.data(), printed_token(r, buf.data(), buf.size())));
+      check_scan_valid(in_lines, r, halfway_token(r, 1 + r.below(19)));
+      check_scan_valid(in_lines, r, halfway_token(r, 15 + r.below(5), true));
+      check_scan_valid(in_lines, r, edge_token(r));
+      check_scan_valid(in_lines, r, std::string_view(buf.data(), junk_token(r, buf.data())));
+    }
+    tallies.push_back(in_lines);
   }
 
   {  // integer parse and integer fields

@@ -472,3 +472,81 @@ def test_real_files_every_frame(realdata, name):
         check_against_reference(lines, col_types)
         count += 1
     assert count >= 1
+
+
+# ---------------------------------------------------------------- token starts and float shapes
+# Rows are cut into tokens by a whitespace mask of up to 64 bytes at a time,
+# and floats of up to nineteen digits are gathered in vectors, with the word
+# scan behind them for everything else. These place tokens at every edge
+# those pieces have: the 64-byte windows, lines shorter than a vector, the
+# last bytes of a line, and every token shape either side of the gather's
+# limits.
+
+def padded(tokens, gaps):
+    """The tokens joined by the given gaps (cycled), with a line feed."""
+    return "".join(t + gaps[i % len(gaps)] for i, t in enumerate(tokens)).rstrip(" ") + "\n"
+
+
+@pytest.mark.parametrize("line, col_types", [
+    # a token starting just before, at and after each window edge
+    (" " * 62 + "1.5 2.5", b"ff"), (" " * 63 + "1.5 2.5", b"ff"), (" " * 64 + "1.5 2.5", b"ff"),
+    (" " * 65 + "1.5 2.5", b"ff"), (" " * 127 + "7 8", b"ii"), (" " * 128 + "7 8", b"ii"),
+    # a token running across a window edge, and one ending exactly on it
+    ("x" * 60 + " " + "1" * 10 + " 2", b"sii"), ("y" * 63 + " 3", b"si"), ("z" * 64 + " 4", b"si"),
+    ("w" * 200 + " 5 6", b"sii"),
+    # more than a window of separators of every kind between tokens
+    ("a" + "\t \r\f" * 40 + "1e5" + " " * 70 + "T", b"sfb"),
+    # lines around the length of one vector (short lines are stepped through)
+    ("1 2 3", b"iii"), ("12345678901234", b"i"), ("123456789012345", b"i"), ("1234567890123456", b"i"),
+    ("12345678901234567", b"i"), (" 1.25 2.5 3.75 4", b"fffi"), ("1.25 2.5 3.75 40\n", b"fffi"),
+    # tokens that end with the line, with and without a line feed
+    ("H " + "0.1 " * 20 + "-12.345678901234567", b"s" + b"f" * 21), ("H " + "1 " * 30 + "-1.5\n", b"s" + b"i" * 30 + b"f"),
+    # bytes that belong to tokens: vertical tab, NUL, non-ASCII
+    ("Fe\x0b 1.5 " + "é" * 40 + " 2", b"sfsi"), ("1.5\x00 2", b"fi"), ("\u00a0 " * 30 + "1.5", b"s" * 30 + b"f"),
+    # ran out after the last window
+    (" " * 100 + "1.5", b"ff"), ("", b"f"), ("   \n", b"f"),
+])
+def test_token_starts_match_the_reference(line, col_types):
+    check_against_reference([line], col_types)
+
+
+FLOAT_SHAPES = [
+    "0", "7", "-0", "+5", "1.", ".5", "-.5", "0.5", "-0.0", "00012.50", "1.2345678", "12.34567890",
+    "123456789012345", "123456789012345.6", "1234567890123456", "1234567890123456.7", "0.1234567890123456",
+    "9007199254740993", "9007199254740993.0", "9.007199254740993", "1.7976931348623157", "4.9406564584124654",
+    "12345678901234567", "1234567890123456789", "12345678901234567890", "0.12345678901234567890123",
+    "2.2250738585072014", "-99.999999999999999", "5e-324", "1.5e3", "1.5E+3", "inf", "-nan", "Infinity",
+    # invalid ones, refused with the word scan's message
+    "1..5", "1.5.", ".", "-", "+-1", "1e", "1.5x", "0x10", "1,5", "--1", "١",
+]
+
+
+@pytest.mark.parametrize("token", FLOAT_SHAPES)
+@pytest.mark.parametrize("layout", ["alone", "first", "middle", "last", "last_no_newline"])
+def test_float_shapes_in_every_place(token, layout):
+    filler = ["1.5", "-22.75", "T", "H"]
+    tokens, codes = {
+        "alone": ([token], b"f"),
+        "first": ([token] + filler * 3, b"fffbs" * 3),
+        "middle": (filler * 2 + [token] + filler * 2, b"ffbs" * 2 + b"f" + b"ffbs" * 2),
+        "last": (filler * 3 + [token], b"ffbs" * 3 + b"f"),
+        "last_no_newline": (filler * 3 + [token], b"ffbs" * 3 + b"f"),
+    }[layout]
+    line = padded(tokens, ["  ", " ", "\t"])
+    if layout == "last_no_newline":
+        line = line.rstrip("\n")
+    check_against_reference([line], codes)
+
+
+float_text = st.one_of(
+    finite.map(repr), finite.map(lambda x: "%.8f" % x), finite.map(lambda x: "%.17g" % x),
+    st.integers(0, 20).flatmap(lambda places: st.decimals(allow_nan=False, allow_infinity=False, places=places)).map(str),
+    st.from_regex(r"[+-]?[0-9]{0,20}\.?[0-9]{0,20}", fullmatch=True))
+
+
+@settings(max_examples=400, deadline=None)
+@given(st.lists(float_text, min_size=1, max_size=12), st.lists(st.sampled_from([" ", "  ", "\t", " " * 30]), min_size=1),
+       st.booleans())
+def test_float_rows_match_the_reference(tokens, gaps, newline):
+    line = padded(tokens, gaps)
+    check_against_reference([line if newline else line.rstrip("\n")], b"f" * len(tokens))

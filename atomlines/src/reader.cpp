@@ -6,6 +6,8 @@
 #include "messages.hpp"
 #include "text/float_parse.hpp"
 #include "text/int_parse.hpp"
+#include "text/line_tokens.hpp"
+#include "text/scan_path.hpp"
 #include "text/tokenizer.hpp"
 
 namespace ak::atomlines {
@@ -52,61 +54,114 @@ AtomLineReader::AtomLineReader(std::size_t n_lines, std::span<const std::uint8_t
   bools_ = OwnedArray<std::uint8_t>(n_lines, n_bool, Fill::unset, storage);
 }
 
-std::optional<Failure> AtomLineReader::read(std::span<const std::string_view> lines, std::uint32_t* string_ids) {
-  const std::size_t n_float = floats_.cols(), n_int = ints_.cols(), n_bool = bools_.cols(), n_str = n_str_cols();
-  double* floats = floats_.data() + line_ * n_float;
-  std::int64_t* ints = ints_.data() + line_ * n_int;
-  std::uint8_t* bools = bools_.data() + line_ * n_bool;
-  for (std::size_t k = 0; k < lines.size();
-       ++k, floats += n_float, ints += n_int, bools += n_bool, string_ids += n_str) {
-    const char* const begin = lines[k].data();
-    const char* const end = begin + lines[k].size();
-    const char* p = begin;
-    for (const Step& step : steps_) {
-      p = text::skip_space(p, end);
-      if (p == end) return messages::ran_out(line_ + k, steps_.size());
-      const char* token_end;
-      switch (step.kind) {
-        case Kind::floating: {
-          const text::ScanResult number = text::scan_float(p, end, begin, floats[step.column]);
-          token_end = number.end;
-          if (!number.ok) [[unlikely]] {
-            return messages::cannot_parse(line_ + k, std::string_view(p, static_cast<std::size_t>(token_end - p)),
-                                          "float", text::kFloatInvalid);
-          }
-          break;
-        }
-        case Kind::integer: {
-          const text::IntScanResult number = text::scan_int64(p, end, begin, ints[step.column]);
-          token_end = number.end;
-          if (number.error != nullptr) [[unlikely]] {
-            return messages::cannot_parse(line_ + k, std::string_view(p, static_cast<std::size_t>(token_end - p)),
-                                          "int", number.error);
-          }
-          break;
-        }
-        case Kind::boolean: {
-          token_end = text::token_end(p + 1, end);
-          const std::string_view token(p, static_cast<std::size_t>(token_end - p));
-          if (!parse_bool(token, bools[step.column])) [[unlikely]] {
-            return messages::cannot_parse(line_ + k, token, "bool", nullptr);
-          }
-          break;
-        }
-        case Kind::string:
-          token_end = text::token_end(p + 1, end);
-          string_ids[step.column] = strings_[step.column].id(p, static_cast<std::size_t>(token_end - p), begin, end);
-          break;
-        case Kind::skip:
-        default:
-          token_end = text::token_end(p + 1, end);
-          break;
-      }
-      p = token_end;
+// The rows of read(). On the portable path each token is found from the end
+// of the one before; on the vector path (text/scan_path.hpp) all starts of a
+// line come from one whitespace mask (text/line_tokens.hpp) and the floats
+// are gathered with vectors, so that the tokens of a row are scanned side by
+// side instead of one after the other. Both find the same tokens.
+struct RowScan {
+  struct Portable {
+    const char* end;
+    Portable(const char* /*begin*/, const char* end_) noexcept : end(end_) {}
+    const char* next(const char* after) const noexcept { return text::skip_space(after, end); }
+    static text::ScanResult scan_float(const char* p, const char* end, const char* begin, double& out) noexcept {
+      return text::scan_float(p, end, begin, out);
     }
+  };
+#if defined(AK_SCAN_VECTOR)
+  struct Vector : text::LineTokens {
+    [[AK_SCAN_VECTOR_TARGET]] Vector(const char* begin, const char* end) noexcept
+        : text::LineTokens(begin, end) {}
+    static text::ScanResult scan_float(const char* p, const char* end, const char* begin, double& out) noexcept {
+      return text::scan_float_vector(p, end, begin, out);
+    }
+  };
+#endif
+
+  template <class Tokens>
+  [[gnu::always_inline]] static std::optional<Failure> read(AtomLineReader& reader,
+                                                            std::span<const std::string_view> lines,
+                                                            std::uint32_t* string_ids) {
+    const auto& steps = reader.steps_;
+    const std::size_t line = reader.line_;
+    const std::size_t n_float = reader.floats_.cols(), n_int = reader.ints_.cols(), n_bool = reader.bools_.cols(),
+                      n_str = reader.n_str_cols();
+    double* floats = reader.floats_.data() + line * n_float;
+    std::int64_t* ints = reader.ints_.data() + line * n_int;
+    std::uint8_t* bools = reader.bools_.data() + line * n_bool;
+    for (std::size_t k = 0; k < lines.size();
+         ++k, floats += n_float, ints += n_int, bools += n_bool, string_ids += n_str) {
+      const char* const begin = lines[k].data();
+      const char* const end = begin + lines[k].size();
+      Tokens tokens(begin, end);
+      const char* token_end = begin;
+      for (const Step& step : steps) {
+        const char* const p = tokens.next(token_end);
+        if (p == end) return messages::ran_out(line + k, steps.size());
+        switch (step.kind) {
+          case Kind::floating: {
+            const text::ScanResult number = Tokens::scan_float(p, end, begin, floats[step.column]);
+            token_end = number.end;
+            if (!number.ok) [[unlikely]] {
+              return messages::cannot_parse(line + k, std::string_view(p, static_cast<std::size_t>(token_end - p)),
+                                            "float", text::kFloatInvalid);
+            }
+            break;
+          }
+          case Kind::integer: {
+            const text::IntScanResult number = text::scan_int64(p, end, begin, ints[step.column]);
+            token_end = number.end;
+            if (number.error != nullptr) [[unlikely]] {
+              return messages::cannot_parse(line + k, std::string_view(p, static_cast<std::size_t>(token_end - p)),
+                                            "int", number.error);
+            }
+            break;
+          }
+          case Kind::boolean: {
+            token_end = text::token_end(p + 1, end);
+            const std::string_view token(p, static_cast<std::size_t>(token_end - p));
+            if (!parse_bool(token, bools[step.column])) [[unlikely]] {
+              return messages::cannot_parse(line + k, token, "bool", nullptr);
+            }
+            break;
+          }
+          case Kind::string:
+            token_end = text::token_end(p + 1, end);
+            string_ids[step.column] =
+                reader.strings_[step.column].id(p, static_cast<std::size_t>(token_end - p), begin, end);
+            break;
+          case Kind::skip:
+          default:
+            token_end = text::token_end(p + 1, end);
+            break;
+        }
+      }
+    }
+    reader.line_ += lines.size();
+    return std::nullopt;
   }
-  line_ += lines.size();
-  return std::nullopt;
+
+  static std::optional<Failure> portable(AtomLineReader& reader, std::span<const std::string_view> lines,
+                                         std::uint32_t* string_ids) {
+    return read<Portable>(reader, lines, string_ids);
+  }
+#if defined(AK_SCAN_VECTOR)
+  // Flattened: the line mask and its steps are inlined into the row loop.
+  [[AK_SCAN_VECTOR_TARGET, gnu::flatten]] static std::optional<Failure> vector(
+      AtomLineReader& reader, std::span<const std::string_view> lines, std::uint32_t* string_ids) {
+    return read<Vector>(reader, lines, string_ids);
+  }
+#endif
+
+  using Kind = AtomLineReader::Kind;
+  using Step = AtomLineReader::Step;
+};
+
+std::optional<Failure> AtomLineReader::read(std::span<const std::string_view> lines, std::uint32_t* string_ids) {
+#if defined(AK_SCAN_VECTOR)
+  if (text::scan_path() == text::ScanPath::vector) return RowScan::vector(*this, lines, string_ids);
+#endif
+  return RowScan::portable(*this, lines, string_ids);
 }
 
 AtomColumns AtomLineReader::take_numeric_columns() noexcept {

@@ -81,6 +81,8 @@ class AtomLineReader {
   std::size_t n_str_ = 0;
   FirstInline<text::TokenInterner> strings_;  // one per string column
   std::size_t line_ = 0;
+
+  friend struct RowScan;  // the body of read(), one instance per scan path (reader.cpp)
 };
 
 // The whole block at once, through AtomLineReader.

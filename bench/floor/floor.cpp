@@ -5,9 +5,11 @@
 //
 // Each floor does what its function must do and nothing else:
 //   - walk the list and take each str's UTF-8 buffer (compact ASCII data);
-//   - cut the tokens (the project's tokenizer);
+//   - cut the tokens (the project's tokenizer: for the atom lines on the
+//     vector path, the line's whitespace mask, as the reader does);
 //   - convert the numbers with the fastest exact conversion at hand, chosen by
-//     the caller: 0 = the project's parser, 1 = std::from_chars (both exact);
+//     the caller: 0 = the project's parser (on the atom lines, the vector
+//     path's scan where the reader takes it), 1 = std::from_chars (both exact);
 //   - build the results: NumPy-allocated arrays, and for symbol or string
 //     columns one str per distinct raw token, found through a small
 //     direct-mapped table and shared by all its rows.
@@ -27,7 +29,9 @@
 #include <vector>
 
 #include "text/float_parse.hpp"
+#include "text/line_tokens.hpp"
 #include "text/number_format.hpp"
+#include "text/scan_path.hpp"
 #include "text/tokenizer.hpp"
 
 namespace {
@@ -137,9 +141,27 @@ PyObject* xdatcar(PyObject* list) {
   return positions;
 }
 
-// Lines "s f f f f f f i b": a symbol, six floats, an integer, a boolean.
-template <int Converter>
-PyObject* atomlines(PyObject* list) {
+// Lines "s f f f f f f i b": a symbol, six floats, an integer, a boolean,
+// with the tokenizer and float scan of the path the atom-line reader takes:
+// token starts from the line's whitespace mask and the vector float scan on
+// the vector path, each token's start from the end of the one before
+// otherwise.
+struct ChainedTokens {
+  const char* end;
+  ChainedTokens(const char*, const char* end_) : end(end_) {}
+  const char* next(const char* after) const { return skip_space(after, end); }
+};
+
+template <int Converter, class Tokens, bool kVector>
+[[gnu::always_inline]] inline const char* row_float(const char* p, const char* end, const char* begin, double& out) {
+#if defined(AK_SCAN_VECTOR)
+  if constexpr (Converter == 0 && kVector) return ak::text::scan_float_vector(p, end, begin, out).end;
+#endif
+  return number<Converter>(p, end, begin, out);
+}
+
+template <int Converter, class Tokens, bool kVector>
+[[gnu::always_inline]] inline PyObject* atomlines_rows(PyObject* list) {
   const Py_ssize_t n = PyList_GET_SIZE(list);
   const auto rows = static_cast<std::size_t>(n);
   PyObject* column = PyList_New(n);
@@ -154,14 +176,13 @@ PyObject* atomlines(PyObject* list) {
     const std::string_view line = utf8(PyList_GET_ITEM(list, i));
     const char* const begin = line.data();
     const char* const end = begin + line.size();
-    const char* p = skip_space(begin, end);
+    Tokens tokens(begin, end);
+    const char* p = tokens.next(begin);
     const char* q = token_end(p + 1, end);
     PyList_SET_ITEM(column, i, Py_NewRef(strings.get(p, static_cast<std::size_t>(q - p))));
-    for (int j = 0; j < 6; ++j) q = number<Converter>(skip_space(q, end), end, begin, f[j]);
-    p = skip_space(q, end);
-    q = std::from_chars(p, end, k[i]).ptr;
-    p = skip_space(q, end);
-    b[i] = *p == 'T';
+    for (int j = 0; j < 6; ++j) q = row_float<Converter, Tokens, kVector>(tokens.next(q), end, begin, f[j]);
+    q = std::from_chars(tokens.next(q), end, k[i]).ptr;
+    b[i] = *tokens.next(q) == 'T';
   }
   PyObject* result = PyDict_New();
   PyDict_SetItemString(result, "floats", floats);
@@ -174,6 +195,25 @@ PyObject* atomlines(PyObject* list) {
   Py_DECREF(bools);
   Py_DECREF(strs);
   return result;
+}
+
+#if defined(AK_SCAN_VECTOR)
+struct MaskTokens : ak::text::LineTokens {
+  [[AK_SCAN_VECTOR_TARGET]] MaskTokens(const char* begin, const char* end) : ak::text::LineTokens(begin, end) {}
+};
+
+template <int Converter>
+[[AK_SCAN_VECTOR_TARGET, gnu::flatten]] PyObject* atomlines_vector(PyObject* list) {
+  return atomlines_rows<Converter, MaskTokens, true>(list);
+}
+#endif
+
+template <int Converter>
+PyObject* atomlines(PyObject* list) {
+#if defined(AK_SCAN_VECTOR)
+  if (ak::text::scan_path() == ak::text::ScanPath::vector) return atomlines_vector<Converter>(list);
+#endif
+  return atomlines_rows<Converter, ChainedTokens, false>(list);
 }
 
 PyObject* read_floor(PyObject* args, PyObject* (*fn0)(PyObject*), PyObject* (*fn1)(PyObject*)) {

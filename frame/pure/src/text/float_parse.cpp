@@ -1,12 +1,12 @@
 #include "text/float_parse.hpp"
 
 #include <bit>
-#include <optional>
 #include <cstddef>
 #include <cstdint>
 
 #include "text/bigint.hpp"
 #include "text/digit_words.hpp"
+#include "text/float_gather_sse4.hpp"
 #include "text/pow10.hpp"
 #include "text/pow10_table.hpp"
 #include "text/tokenizer.hpp"
@@ -283,9 +283,12 @@ uint64_t decide(const Big& a, int64_t qd, uint64_t b) noexcept {
   return decide(a, lead_exp - (used - 1), low.bits);
 }
 
-inline double from_bits(uint64_t bits, bool negative) noexcept {
-  return std::bit_cast<double>(bits | (static_cast<uint64_t>(negative) << 63));
-}
+// The sign is carried as the sign bit itself (0 or 1 << 63), a full word: a
+// bool kept in a register-starved scan gets spilled as one byte and reloaded
+// as eight, which the processor cannot forward from the store and stalls on.
+inline uint64_t sign_of(const char* p) noexcept { return static_cast<uint64_t>(*p == '-') << 63; }
+
+inline double from_bits(uint64_t bits, uint64_t sign) noexcept { return std::bit_cast<double>(bits | sign); }
 
 inline bool word_is(const char* p, const char* word, std::size_t n) noexcept {
   for (std::size_t i = 0; i < n; ++i) {
@@ -297,7 +300,7 @@ inline bool word_is(const char* p, const char* word, std::size_t n) noexcept {
 
 // A token without mantissa digits: inf, infinity or nan, or invalid. With
 // `whole` the token must run to `end`.
-[[gnu::noinline]] ScanResult scan_word(const char* body, const char* end, bool negative, bool whole,
+[[gnu::noinline]] ScanResult scan_word(const char* body, const char* end, uint64_t sign, bool whole,
                                        double& out) noexcept {
   const char* const stop = token_end(body, end);
   if (whole && stop != end) return {stop, false};
@@ -310,7 +313,7 @@ inline bool word_is(const char* p, const char* word, std::size_t n) noexcept {
   } else {
     return {stop, false};
   }
-  out = from_bits(bits, negative);
+  out = from_bits(bits, sign);
   return {stop, true};
 }
 
@@ -347,8 +350,8 @@ template <bool kWhole>
 [[gnu::noinline]] ScanResult scan_general(const char* p, const char* end, const char* readable,
                                           double& out) noexcept {
   // Signs are mixed in real data: take one off without a branch.
-  const bool negative = *p == '-';
-  p += negative | (*p == '+');
+  const uint64_t sign = sign_of(p);
+  p += (*p == '-') | (*p == '+');
 
   uint64_t m = 0;
   unsigned stop;
@@ -362,7 +365,7 @@ template <bool kWhole>
   }
   const char* const frac_end = p;
   const int64_t digits = (int_end - int_begin) + (frac_end - frac_begin);
-  if (digits == 0) [[unlikely]] return scan_word(int_begin, end, negative, kWhole, out);
+  if (digits == 0) [[unlikely]] return scan_word(int_begin, end, sign, kWhole, out);
 
   int64_t exponent = 0;
   if ((stop | 0x20) == 'e') {
@@ -385,7 +388,7 @@ template <bool kWhole>
   } else {
     bits = long_value(int_begin, int_end, frac_begin, frac_end, exponent);
   }
-  out = from_bits(bits, negative);
+  out = from_bits(bits, sign);
   return {p, true};
 }
 
@@ -393,10 +396,10 @@ template <bool kWhole>
 // (after the sign): the digits after the point are the whole run, read from
 // at most two words and padded with zero digits to eight or sixteen. Anything
 // else (no digit, more digits, an exponent) is left to the general scan.
+// Returns the token's end with the value in `out`, or null when not taken.
 template <bool kWhole>
-[[gnu::always_inline]] inline std::optional<ScanResult> scan_fraction(const char* p, const char* end,
-                                                                      const char* readable, std::ptrdiff_t avail,
-                                                                      bool negative, double& out) noexcept {
+[[gnu::always_inline]] inline const char* scan_fraction(const char* p, const char* end, const char* readable,
+                                                        std::ptrdiff_t avail, uint64_t sign, double& out) noexcept {
   const uint64_t a = fetch_at(p, 2, avail, end, readable);
   const uint64_t a_flags = non_digit_bytes(a);
   uint64_t m;
@@ -424,14 +427,14 @@ template <bool kWhole>
         stop = static_cast<unsigned>(b >> at) & 0xff;
       } else {
         stop = static_cast<unsigned>(fetch_at(p, 18, avail, end, readable)) & 0xff;
-        if (is_digit(static_cast<char>(stop))) return std::nullopt;  // more than sixteen digits
+        if (is_digit(static_cast<char>(stop))) return nullptr;  // more than sixteen digits
         m = digit_value16(a - kZeros, b - kZeros);
         digits = 16;
       }
     }
   }
   const char* const after = p + 2 + digits;
-  if (digits == 0 || !is_ascii_space(static_cast<unsigned char>(stop)) || (kWhole && after != end)) return std::nullopt;
+  if (digits == 0 || !is_ascii_space(static_cast<unsigned char>(stop)) || (kWhole && after != end)) return nullptr;
   uint64_t bits;
   if (eight) {
     // m < 10^8 and 10^8 are exact doubles: one correctly rounded division.
@@ -439,8 +442,8 @@ template <bool kWhole>
   } else {
     bits = m == 0 ? 0 : decimal_bits(m, -16);
   }
-  out = from_bits(bits, negative);
-  return ScanResult{after, true};
+  out = from_bits(bits, sign);
+  return after;
 }
 
 // The usual token: at most seven integer digits, at most 19 digits in all.
@@ -454,13 +457,13 @@ template <bool kWhole>
                                               double& out) noexcept {
   const char* const start = p;
   // Signs are mixed in real data: take one off without a branch.
-  const bool negative = *p == '-';
-  p += negative | (*p == '+');
+  const uint64_t sign = sign_of(p);
+  p += (*p == '-') | (*p == '+');
 
   const std::ptrdiff_t avail = end - p;
   const uint64_t w0 = fetch_at(p, 0, avail, end, readable);
   if ((w0 & 0xffff) == 0x2e30) {  // "0.": a fraction, as fractional coordinates are
-    if (const std::optional<ScanResult> r = scan_fraction<kWhole>(p, end, readable, avail, negative, out)) return *r;
+    if (const char* const after = scan_fraction<kWhole>(p, end, readable, avail, sign, out)) return {after, true};
     return scan_general<kWhole>(start, end, readable, out);
   }
   const uint64_t f0 = non_digit_bytes(w0);
@@ -518,7 +521,7 @@ template <bool kWhole>
   const unsigned at = static_cast<unsigned>(std::countr_zero(flags)) - 7;  // 8 * digits in `last`
   unsigned stop = static_cast<unsigned>(last >> at) & 0xff;
   const unsigned digits = run + at / 8;
-  if (digits == 0) [[unlikely]] return scan_word(p, end, negative, kWhole, out);
+  if (digits == 0) [[unlikely]] return scan_word(p, end, sign, kWhole, out);
   const int int_digits = static_cast<int>(int8 / 8);
   p += digits + point;
 
@@ -534,7 +537,7 @@ template <bool kWhole>
     // m < 2^53 and 10^|q| are exact doubles: one correctly rounded operation.
     const auto v = static_cast<double>(static_cast<std::int64_t>(m));
     const double r = q < 0 ? v / kExactPow10[-q] : v * kExactPow10[q];
-    out = from_bits(std::bit_cast<uint64_t>(r), negative);
+    out = from_bits(std::bit_cast<uint64_t>(r), sign);
     return {p, true};
   }
   uint64_t bits;
@@ -544,7 +547,7 @@ template <bool kWhole>
     // Zero, below 10^-324 (m < 10^19, q < -342), or at least 10^309.
     bits = m == 0 || q < 0 ? 0 : kInfBits;
   }
-  out = from_bits(bits, negative);
+  out = from_bits(bits, sign);
   return {p, true};
 }
 
@@ -553,6 +556,28 @@ template <bool kWhole>
 ScanResult scan_float(const char* p, const char* end, const char* readable, double& out) noexcept {
   return scan<false>(p, end, readable, out);
 }
+
+#if defined(AK_SCAN_VECTOR)
+[[AK_SCAN_VECTOR_TARGET]] ScanResult scan_float_vector(const char* p, const char* end, const char* readable,
+                                                       double& out) noexcept {
+  const uint64_t sign = sign_of(p);
+  const char* const body = p + ((*p == '-') | (*p == '+'));
+  sse4::GatheredDigits g;
+  // Fractions "0.ddd" take the word scan's own short path.
+  if ((end - body >= 2 && body[0] == '0' && body[1] == '.') || !sse4::gather(body, end, readable, g)) {
+    return scan_float(p, end, readable, out);
+  }
+  uint64_t bits;
+  if (g.m <= uint64_t{1} << 53) {
+    // m and 10^-exponent are exact doubles: one correctly rounded division.
+    bits = std::bit_cast<uint64_t>(static_cast<double>(static_cast<std::int64_t>(g.m)) / kExactPow10[-g.exponent]);
+  } else {
+    bits = decimal_bits(g.m, g.exponent);
+  }
+  out = from_bits(bits, sign);
+  return {g.end, true};
+}
+#endif
 
 const char* parse_float(std::string_view token, double& out) noexcept {
   if (token.empty()) return kFloatEmpty;

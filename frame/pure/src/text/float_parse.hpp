@@ -15,6 +15,8 @@
 
 #include <string_view>
 
+#include "text/scan_path.hpp"  // AK_SCAN_VECTOR
+
 namespace ak::text {
 
 extern const char kFloatEmpty[];    // "cannot parse float from empty string"
@@ -37,5 +39,15 @@ struct ScanResult {
 // stored in `out` (exactly parse_float(token)), on failure `out` is untouched
 // and the failure text is kFloatInvalid (a token is never empty).
 ScanResult scan_float(const char* p, const char* end, const char* readable, double& out) noexcept;
+
+#if defined(AK_SCAN_VECTOR)
+// scan_float for the vector path (only where scan_path_available(vector)):
+// the same results, the usual token gathered with 16-byte vectors
+// (text/float_gather_sse4.hpp), every other one by scan_float. Faster where
+// the token shapes vary along a line (signs, integer digits), as in the
+// atom-line reader's rows; the coordinate readers' columns, which repeat
+// one shape, are faster with scan_float.
+ScanResult scan_float_vector(const char* p, const char* end, const char* readable, double& out) noexcept;
+#endif
 
 }  // namespace ak::text
