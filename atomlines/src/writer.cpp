@@ -56,6 +56,27 @@ std::size_t symbol_room(std::size_t cols, std::size_t width) {
 // symbol_room() bytes at p.
 char* put_short_symbol(TextBuffer& out, char* p, const char* element, std::size_t n, std::ptrdiff_t stride,
                        std::size_t width) {
+  // The usual symbol: a few ASCII code points. One and two letters are mixed
+  // in real data, so every code point of the row is stored without a branch
+  // on where the symbol ends; the count stops at the first 0, the padding
+  // then covers what was stored past it. Anything else takes the loop below.
+  if (n <= kPadBlock && width <= kPadBlock) {
+    std::size_t chars = 0;
+    bool ended = false, plain = true;
+    const char* e = element;
+    for (std::size_t j = 0; j < n; ++j, e += stride) {
+      std::uint32_t cp;
+      std::memcpy(&cp, e, sizeof cp);
+      ended |= cp == 0;
+      plain &= ended || cp < 0x80;
+      p[j] = static_cast<char>(cp);
+      chars += !ended;
+    }
+    if (plain) {
+      std::memcpy(p + chars, "                ", kPadBlock);  // pads to width, covers bytes past the end
+      return p + (chars < width ? width : chars);
+    }
+  }
   std::size_t chars = 0;
   for (std::size_t j = 0; j < n; ++j, element += stride) {
     std::uint32_t cp;

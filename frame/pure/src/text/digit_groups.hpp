@@ -163,12 +163,27 @@ AK_TARGET_AVX2 inline void put_sixteen_avx2(char* at, std::uint32_t high, std::u
 // of ten times that fraction are the digit. Lane 0 takes the floor of its
 // reciprocal and a small addend instead, which keeps it exact; checked for
 // every v < 10^8.
+// The constants live in memory: loaded or taken as memory operands, they
+// cost less per field than being rebuilt from immediates, which is what the
+// compiler does with set1 inside a loop.
+struct IfmaConstants {
+  alignas(64) std::uint64_t reciprocals[8];
+  alignas(64) std::uint64_t addend[8];
+  alignas(64) std::uint64_t zero_char[8];  // '0' in each lane
+  alignas(64) std::uint64_t ten[8];
+};
+inline constexpr IfmaConstants kIfma = {
+    {0x2af31dc, 0x1ad7f29b, 0x10c6f7a0c, 0xa7c5ac472, 0x68db8bac72, 0x4189374bc6b, 0x28f5c28f5c29, 0x199999999999a},
+    {0x1a1a400, 0, 0, 0, 0, 0, 0, 0},
+    {'0', '0', '0', '0', '0', '0', '0', '0'},
+    {10, 10, 10, 10, 10, 10, 10, 10},
+};
+
 AK_TARGET_AVX512 inline __m512i eight_digit_lanes_ifma(std::uint64_t v) noexcept {
-  const __m512i reciprocals = _mm512_setr_epi64(0x2af31dc, 0x1ad7f29b, 0x10c6f7a0c, 0xa7c5ac472, 0x68db8bac72,
-                                                0x4189374bc6b, 0x28f5c28f5c29, 0x199999999999a);
-  const __m512i addend = _mm512_setr_epi64(0x1a1a400, 0, 0, 0, 0, 0, 0, 0);
-  const __m512i fractions = _mm512_madd52lo_epu64(addend, _mm512_set1_epi64(static_cast<long long>(v)), reciprocals);
-  return _mm512_madd52hi_epu64(_mm512_set1_epi64('0'), _mm512_set1_epi64(10), fractions);
+  const __m512i fractions = _mm512_madd52lo_epu64(_mm512_load_si512(kIfma.addend),
+                                                  _mm512_set1_epi64(static_cast<long long>(v)),
+                                                  _mm512_load_si512(kIfma.reciprocals));
+  return _mm512_madd52hi_epu64(_mm512_load_si512(kIfma.zero_char), _mm512_load_si512(kIfma.ten), fractions);
 }
 
 // (The zero-masking conversions keep GCC 12's headers from warning about an

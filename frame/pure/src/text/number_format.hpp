@@ -181,17 +181,18 @@ struct FixedLayout512 {
   struct Tables {
     alignas(64) std::uint8_t index[64];
     alignas(64) char blank[64];  // spaces, and the point
-    constexpr Tables() : index(), blank() {
+    alignas(64) char minus[64];
+    constexpr Tables() : index(), blank(), minus() {
       for (unsigned i = 0; i < 64; ++i) {
         index[i] = source(i);
         blank[i] = i == kPoint ? '.' : ' ';
+        minus[i] = '-';
       }
     }
   };
   static constexpr Tables kTables{};
   static constexpr std::uint64_t kField = (std::uint64_t{1} << Width) - 1;
   static constexpr std::uint64_t kDigitBytes = kField & ~(std::uint64_t{1} << kPoint);
-  static constexpr std::uint64_t kLeadingDigits = (std::uint64_t{1} << kUnits) - 1;  // integer digits but the last
   // The number fits the field when all < 10^(Width - 1), one less for the
   // sign of a negative (all < 2^63 < 10^19 always).
   static constexpr std::uint64_t fit_limit(unsigned digits) {
@@ -203,8 +204,8 @@ struct FixedLayout512 {
 // The AVX-512 form: the digits of the scaled value at once, as eight-digit
 // groups in 52-bit multiply lanes, laid out with the point by one byte
 // permutation. The spaces in front and the sign are blended in by masks
-// from the first significant digit, found by a byte compare. A number wider
-// than the field takes the general form.
+// from the integer length. A number wider than the field takes the general
+// form.
 template <unsigned Width, unsigned Precision>
 AK_TARGET_AVX512 inline char* write_fixed_avx512(char* dst, double value) noexcept {
   using Layout = FixedLayout512<Width, Precision>;
@@ -214,7 +215,9 @@ AK_TARGET_AVX512 inline char* write_fixed_avx512(char* dst, double value) noexce
   }
   const bool negative = (bits >> 63) != 0;
   const std::uint64_t all = scaled_digits<Precision>(bits);
-  if (all >= (negative ? Layout::kFitNegative : Layout::kFitPositive)) [[unlikely]] {
+  // (Arithmetic, not a choice: signs are mixed in real data.)
+  const std::uint64_t fit = Layout::kFitPositive - negative * (Layout::kFitPositive - Layout::kFitNegative);
+  if (all >= fit) [[unlikely]] {
     return write_fixed_scalar<Width, Precision, SimdPath::avx512>(dst, value);
   }
   const std::uint64_t upper = all / 100000000;
@@ -231,18 +234,18 @@ AK_TARGET_AVX512 inline char* write_fixed_avx512(char* dst, double value) noexce
   }
   const __m512i text = _mm512_permutex2var_epi8(high_lanes, _mm512_load_si512(Layout::kTables.index),
                                                 digits::eight_digit_lanes_ifma(low_group));
-  // The first integer digit shown: the first that is not '0', or the last one.
-  const std::uint64_t significant =
-      _mm512_mask_cmpneq_epi8_mask(Layout::kLeadingDigits, text, _mm512_set1_epi8('0')) |
-      (std::uint64_t{1} << Layout::kUnits);
-  const auto lead = static_cast<unsigned>(std::countr_zero(significant));
+  // The first integer digit: from the length of `all`, worked out beside
+  // the digits rather than after them, which keeps it off the critical path.
+  const unsigned all_len = digits::decimal_length(all);
+  const unsigned int_len = all_len > Precision ? all_len - Precision : 1u;
+  const unsigned lead = Width - Precision - 1 - int_len;
   // Every byte before it is a space, but the one just before it is the sign
   // of a negative.
   const __mmask64 keep = (~std::uint64_t{0} << lead) & Layout::kDigitBytes;
   const __mmask64 sign = (std::uint64_t{negative} << lead) >> 1;
   __m512i field = _mm512_mask_blend_epi8(keep, _mm512_load_si512(Layout::kTables.blank), text);
-  field = _mm512_mask_mov_epi8(field, sign, _mm512_set1_epi8('-'));
-  _mm512_mask_storeu_epi8(dst, Layout::kField, field);
+  field = _mm512_mask_mov_epi8(field, sign, _mm512_load_si512(Layout::kTables.minus));
+  _mm512_storeu_si512(dst, field);  // past the field: scratch within the room
   return dst + Width;
 }
 #endif
