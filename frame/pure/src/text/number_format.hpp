@@ -130,15 +130,11 @@ inline void lay_out_fixed(char* dst, char* end, bool negative, std::uint64_t int
   }
 }
 
+// The field of a value in the inline range, from its sign and all its
+// digits as one integer (scaled_digits).
 template <unsigned Width, unsigned Precision, SimdPath Path>
-inline char* write_fixed_scalar(char* dst, double value) noexcept {
+inline char* lay_out_scaled(char* dst, bool negative, std::uint64_t all) noexcept {
   constexpr std::uint64_t kScale = FixedRange<Precision>::kScale;
-  const auto bits = std::bit_cast<std::uint64_t>(value);
-  if (!FixedRange<Precision>::holds(bits)) [[unlikely]] {
-    return write_fixed(dst, value, Width, Precision);  // also NaN and infinities
-  }
-  const bool negative = (bits >> 63) != 0;
-  const std::uint64_t all = scaled_digits<Precision>(bits);
   const std::uint64_t int_part = all / kScale;
   const std::uint64_t frac = all - int_part * kScale;
 
@@ -154,6 +150,22 @@ inline char* write_fixed_scalar(char* dst, double value) noexcept {
   }
   lay_out_fixed<Width, Precision, Path>(dst, dst + len, negative, int_part, int_len, frac);
   return dst + len;
+}
+
+// The same out of line, for the vector form's rare wide numbers: inlined,
+// it would crowd the form's own code.
+template <unsigned Width, unsigned Precision, SimdPath Path>
+[[gnu::noinline]] char* lay_out_scaled_outline(char* dst, bool negative, std::uint64_t all) noexcept {
+  return lay_out_scaled<Width, Precision, Path>(dst, negative, all);
+}
+
+template <unsigned Width, unsigned Precision, SimdPath Path>
+inline char* write_fixed_scalar(char* dst, double value) noexcept {
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  if (!FixedRange<Precision>::holds(bits)) [[unlikely]] {
+    return write_fixed(dst, value, Width, Precision);  // also NaN and infinities
+  }
+  return lay_out_scaled<Width, Precision, Path>(dst, (bits >> 63) != 0, scaled_digits<Precision>(bits));
 }
 
 #if AK_X86_PATHS
@@ -218,7 +230,7 @@ AK_TARGET_AVX512 inline char* write_fixed_avx512(char* dst, double value) noexce
   // (Arithmetic, not a choice: signs are mixed in real data.)
   const std::uint64_t fit = Layout::kFitPositive - negative * (Layout::kFitPositive - Layout::kFitNegative);
   if (all >= fit) [[unlikely]] {
-    return write_fixed_scalar<Width, Precision, SimdPath::avx512>(dst, value);
+    return lay_out_scaled_outline<Width, Precision, digits::kBaselinePath>(dst, negative, all);
   }
   const std::uint64_t upper = all / 100000000;
   const std::uint64_t low_group = all - upper * 100000000;
