@@ -13,7 +13,7 @@ PYTHON313 ?= $(shell for c in python3.13 $$HOME/.pyenv/versions/3.13*/bin/python
 	if $$c -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))' >/dev/null 2>&1; then \
 	echo $$c; break; fi; done)
 
-.PHONY: demo test bench install clean test-sanitize fuzz fuzz-ci fuzz-build check-numbers
+.PHONY: demo test bench call-floor install clean test-sanitize fuzz fuzz-ci fuzz-build check-numbers
 
 $(PY):
 	@test -n "$(PYTHON313)" || { echo "Python 3.13 not found (looked for python3.13 on PATH and under pyenv)"; exit 1; }
@@ -33,8 +33,14 @@ demo: $(STAMP)
 test: $(STAMP) check-numbers
 	$(PY) -m pytest -q
 
-bench: $(STAMP) $(FLOOR_SO)
+bench: $(STAMP) $(FLOOR_SO) call-floor
 	$(PY) bench/run.py
+
+# The per-call floors (bench/floor/calls.cpp) are a target of the editable
+# build itself, built only on request: they use the same frame as the modules.
+call-floor: $(STAMP)
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH ninja -C build/editable \
+		bench/floor/_akcallfloor$$($(PY) -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
 
 clean:
 	rm -rf build $(VENV)

@@ -86,29 +86,37 @@ def _batch(fn: Callable[[], Any], k: int) -> float:
     return (time.perf_counter() - start) / k
 
 
-def measure(case: Case, rounds: int = 5, batch_seconds: float = 0.05, slow_seconds: float = 0.5) -> Case:
+def measure(case: Case, rounds: int = 5, batch_seconds: float = 0.05, slow_seconds: float = 0.5,
+            budget_seconds: float | None = None) -> Case:
     """Best seconds per call of every callable of the case, interleaved.
 
     Each round runs every callable once as a batch of k calls (k chosen so
     that a batch takes about batch_seconds); callables slower than
-    slow_seconds a call take part in two rounds only. The garbage collector is
-    off while a batch runs, as in timeit.
+    slow_seconds a call take part in two rounds only. With budget_seconds, a
+    callable also leaves the rounds once its timed calls (the first
+    included) add up to that. The garbage collector is off while a batch
+    runs, as in timeit.
     """
     callables = {"ours": case.ours, **{f"floor: {k}": f for k, f in case.floors.items()}, **case.rivals}
     first = {name: _batch(fn, 1) for name, fn in callables.items()}
     repeat = {name: max(1, int(batch_seconds / max(t, 1e-9))) for name, t in first.items()}
     best = dict(first)
+    spent = dict(first)
     names = list(callables)
     for r in range(rounds):
         for name in names[r % len(names):] + names[:r % len(names)]:
             if r >= 2 and first[name] > slow_seconds:
                 continue
+            if budget_seconds is not None and spent[name] >= budget_seconds:
+                continue
             gc.collect()
             gc.disable()
             try:
-                best[name] = min(best[name], _batch(callables[name], repeat[name]))
+                seconds = _batch(callables[name], repeat[name])
             finally:
                 gc.enable()
+            best[name] = min(best[name], seconds)
+            spent[name] += seconds * repeat[name]
     case.seconds = best
     return case
 

@@ -7,9 +7,13 @@ interleaved rounds and the best round of each counts. Ratios: "vs floor" is
 our time over the floor's (1.00 would be the floor itself); every other
 ratio is the rival's time over ours (above 1 means we are faster).
 
+The trajectory section times a host's loop instead: 10**4 frames of 3, 64
+and 512 atoms, one reader or writer call a frame (bench/bench_trajectory.py),
+in a table of its own, also written to bench/results/trajectory.md.
+
 Usage: python bench/run.py [--quick] [--only TEXT] [--baseline DIR] [--out DIR]
-  --quick       sizes 10**3 and 10**5 only
-  --only TEXT   only cases whose name contains TEXT
+  --quick       sizes 10**3 and 10**5 only; 10**3 frames in the trajectory section
+  --only TEXT   only cases whose name contains TEXT ("trajectory": that section only)
   --baseline    also time the modules built earlier and kept in DIR ("before")
 """
 
@@ -29,7 +33,7 @@ if str(ROOT) not in sys.path:
 
 import numpy as np  # noqa: E402
 
-from bench import bench_atomlines, bench_cellgeom, bench_coordtext, memory  # noqa: E402
+from bench import bench_atomlines, bench_cellgeom, bench_coordtext, bench_percall, bench_trajectory, memory  # noqa: E402
 from bench.common import Case, check_agreement, fmt_seconds, load_baseline_modules, load_floor, measure  # noqa: E402
 
 TEXT_SIZES = [10**3, 10**5, 10**6]
@@ -146,6 +150,42 @@ def flatness_lines(cases: list[Case], sizes) -> list[str]:
     return out
 
 
+def trajectory_lines(cases: list[bench_trajectory.TrajectoryCase]) -> list[str]:
+    """ns per atom of the whole loop, ours and the rivals' (with how many
+    times faster ours is)."""
+    order = [f for functions in bench_trajectory.FORMATS.values() for f in functions]
+    out = ["| function | atoms | frames | ours | ours per atom | python loop | numpy |",
+           "|---|---:|---:|---:|---:|---:|---:|"]
+    for c in sorted(cases, key=lambda c: (order.index(c.function), c.atoms)):
+        ours = c.seconds["ours"]
+        cells = [f"`{c.function}`", f"{c.atoms}", f"{c.frames:,}", fmt_seconds(ours), f"{ours / c.n * 1e9:.1f} ns"]
+        for kind in ("python", "numpy"):
+            rival = next((r for r in c.seconds if r.startswith(kind)), None)
+            cells.append(f"{c.seconds[rival] / c.n * 1e9:,.0f} ns ({c.ratio(rival):.1f}x)" if rival else "")
+        out.append("| " + " | ".join(cells) + " |")
+    return out
+
+
+TRAJECTORY_BUDGET = 2.0  # seconds of timed runs a loop may take
+
+
+def run_trajectory(frames: int, only: str, rounds: int) -> list[bench_trajectory.TrajectoryCase]:
+    """Checks and times each trajectory case as its data is built, then drops
+    the data. Each loop is timed in rounds until its runs add up to about two
+    seconds: a loop of over two seconds (the rivals at 512 atoms) runs once."""
+    done = []
+    start = time.perf_counter()
+    for c in bench_trajectory.cases(frames, only):
+        c.check()
+        measure(c, rounds=rounds, budget_seconds=TRAJECTORY_BUDGET)
+        c.release()
+        done.append(c)
+        print(f"  {c.name:48} n={c.n:>10,}  {fmt_seconds(c.seconds['ours']):>10}  "
+              f"{c.seconds['ours'] / c.n * 1e9:6.1f} ns/atom", flush=True)
+    print(f"timed {len(done)} trajectory cases in {time.perf_counter() - start:.0f} s\n")
+    return done
+
+
 def machine() -> str:
     cpu = platform.processor() or platform.machine()
     try:
@@ -178,27 +218,59 @@ def main(argv: list[str] | None = None) -> int:
     text_sizes = QUICK_SIZES if args.quick else TEXT_SIZES
     cell_sizes = QUICK_SIZES if args.quick else SUPERCELL_SIZES
     before = load_baseline_modules(args.baseline) if args.baseline else {}
-    cases = [c for c in build_cases(text_sizes, cell_sizes, load_floor(), before) if args.only in c.name]
+    # No other case has "trajectory" or "per call" in its name: their data is not even built then.
+    own_section = "trajectory" in args.only or "per call" in args.only
+    cases = [] if own_section else [
+        c for c in build_cases(text_sizes, cell_sizes, load_floor(), before) if args.only in c.name]
     start = time.perf_counter()
     for c in cases:
         check_agreement(c)
         measure(c, rounds=args.rounds)
         print(f"  {c.name:48} n={c.n:>10,}  {fmt_seconds(c.seconds['ours']):>10}"
               + (f"  {c.seconds['ours'] / c.floor:5.2f}x floor" if c.floors else ""), flush=True)
-    print(f"timed {len(cases)} cases in {time.perf_counter() - start:.0f} s\n")
+    if cases:
+        print(f"timed {len(cases)} cases in {time.perf_counter() - start:.0f} s\n")
+    frames = bench_trajectory.QUICK_FRAMES if args.quick else bench_trajectory.FRAMES
+    trajectory = run_trajectory(frames, args.only, args.rounds)
+    per_call = []
+    if not args.only or "per call" in args.only:
+        start = time.perf_counter()
+        per_call_table, per_call_targets = bench_percall.run(rounds=5 if args.quick else 9)
+        print(f"timed the per-call cases in {time.perf_counter() - start:.0f} s\n")
+        per_call = ["## Fixed cost of a call: 1 to 100 atoms", "", bench_percall.__doc__.split("\n\n")[1].replace("\n", " "),
+                    "", per_call_table, "", "| function | measure | bound | measured | met |", "|---|---|---:|---:|:---:|",
+                    *[f"| `{name}` | {measure} | {bound} | {value:.2f} | {'yes' if met else 'NO'} |"
+                      for name, measure, bound, value, met in per_call_targets], ""]
 
-    report = ["## Speed", "", *table(cases), "", "## Targets", "", *target_lines(cases), ""]
-    flat = flatness_lines(cases, text_sizes)
+    report = []
+    if cases:
+        report += ["## Speed", "", *table(cases), "", "## Targets", "", *target_lines(cases), ""]
+    flat = flatness_lines(cases, text_sizes) if cases else []
     if flat:
         report += ["## Cost per line from 10^3 to 10^6 lines", "", *flat, ""]
+    section = []
+    if trajectory:
+        section = ["## Trajectory loop: one call a frame", "",
+                   "Time of the whole loop over frames x atoms. Readers: each frame's atom lines sliced from one "
+                   "list of the file's lines; python loop = split and float per line, numpy = numpy.loadtxt on "
+                   "the slice. Writers: each frame's arrays; python = a `%`-format loop, numpy = numpy.savetxt to "
+                   "a StringIO (with the object table it needs for mixed columns built in the loop). Each loop is "
+                   f"timed in interleaved rounds until its runs add up to {TRAJECTORY_BUDGET:g} s (the best run "
+                   "counts): ours in every round, the rivals at 512 atoms once.", "",
+                   *trajectory_lines(trajectory), ""]
+    report += section + per_call
     if not args.only and not args.quick:
         report += ["## Peak memory of the readers at 10^6 lines", "", *memory.report(10**6), ""]
-    report += [f"Best of {args.rounds} interleaved rounds. {machine()}.", ""]
-    text = "\n".join(report)
-    print(text)
+    footer = [f"Best of {args.rounds} interleaved rounds. {machine()}.", ""]
+    print("\n".join(report + footer))
+    # results.md holds the whole report; the trajectory section also goes
+    # to a file of its own, so that a run of that section alone
+    # (--only trajectory) leaves results.md as it was.
     args.out.mkdir(parents=True, exist_ok=True)
-    (args.out / "results.md").write_text(text)
-    print(f"wrote {args.out / 'results.md'}")
+    for name, lines in (("results.md", report if cases else []), ("trajectory.md", section), ("percall.md", per_call)):
+        if lines:
+            (args.out / name).write_text("\n".join(lines + footer))
+            print(f"wrote {args.out / name}")
     return 0
 
 

@@ -10,6 +10,8 @@
 //   append_utf8 / is_unicode_scalar: agree with a strict decoder for values
 //     taken from the input.
 
+#include <cstring>
+
 #include "common.hpp"
 #include "text/unicode.hpp"
 
@@ -92,6 +94,16 @@ void check_symbol(std::string_view token, bool valid) {
   if (token.empty()) return;
   const std::string sym = ak::text::normalize_symbol(token);
   require(!sym.empty(), "empty symbol");
+  if (token.size() <= 8) {
+    // The word form, where it answers, gives the same bytes.
+    std::uint64_t word = 0;
+    std::memcpy(&word, token.data(), token.size());
+    if (const std::uint64_t got = ak::text::normalize_symbol_word(word, token.size()); got != 0) {
+      char bytes[8];
+      std::memcpy(bytes, &got, sizeof bytes);
+      require(std::string_view(bytes, token.size()) == sym, "symbol word", sym);
+    }
+  }
   require(fuzzkit::decode_utf8(sym, nullptr), "symbol is not valid UTF-8");
   if (!valid) return;
   bool ascii = true;

@@ -156,7 +156,7 @@ void check_supercell(fuzzkit::Bytes& in, std::uint64_t seed) {
       for (std::size_t c = 0; c < 3; ++c) want.push_back(prim[a * prim_cols + c] + lattice[l * lattice_cols + c]);
     }
     for (const ak::SimdPath path : paths()) {
-      const auto got = ak::cellgeom::make_supercell_positions(pv, lv, cell_major, path);
+      const auto got = ak::cellgeom::make_supercell_positions(pv, lv, cell_major, ak::kHeapArrays, path);
       require(got.rows() == n_prim * n_super && got.cols() == 3, "supercell shape");
       for (std::size_t k = 0; k < want.size(); ++k) {
         // Bit for bit, but for NaN: of two NaN operands, which one's payload

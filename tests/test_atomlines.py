@@ -10,6 +10,7 @@ from hypothesis import given, settings, strategies as st
 
 import _atomlines
 from _atomlines import PanicException
+from exact import assert_same
 
 read = _atomlines.read_atom_lines_rs
 write = _atomlines.write_atoms_rs
@@ -94,7 +95,7 @@ def check_against_reference(lines, col_types):
     expected = reference_read(lines, col_types)
     if isinstance(expected, dict):
         out = read(lines, col_types)
-        assert {k: (v if k == "strs" else v.tolist()) for k, v in out.items()} == expected
+        assert_same({k: (v if k == "strs" else v.tolist()) for k, v in out.items()}, expected)
         return
     row, token, kind, reason = expected
     with pytest.raises(ValueError) as info:
@@ -175,13 +176,12 @@ def test_strings_newlines_and_shared_objects():
     ("-9223372036854775808", "i", -(2**63)),
     ("1.5e3", "f", 1500.0), (".5", "f", 0.5), ("5.", "f", 5.0), ("-inf", "f", -math.inf),
     ("Infinity", "f", math.inf), ("1e400", "f", math.inf), ("1e-400", "f", 0.0),
-    ("-0", "f", -0.0), ("NaN", "f", math.nan),
+    ("-0", "f", -0.0), ("NaN", "f", math.nan), ("-nan", "f", -math.nan),
 ])
 def test_token_values(token, code, value):
     out = read([f"x {token} tail"], b"x" + code.encode())
     got = out[{"b": "bools", "i": "ints", "f": "floats"}[code]][0, 0]
-    assert got == value or (math.isnan(value) and math.isnan(got))
-    assert math.copysign(1, got) == math.copysign(1, value)
+    assert_same(got.item(), value)
 
 
 @pytest.mark.parametrize("lines, codes, message", [
@@ -416,7 +416,7 @@ def typed_tables(draw):
             np.array(bools, dtype=np.uint8).reshape(n, counts["b"]))
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=300)
 @given(typed_tables(), st.integers(0, 6))
 def test_write_then_read_round_trip(table, sym_width):
     col_types, symbols, floats, ints, bools = table
@@ -426,27 +426,27 @@ def test_write_then_read_round_trip(table, sym_width):
     lines = text.splitlines(keepends=True)
     assert len(lines) == n and text.count("\n") == n
     out = read(lines, col_types.replace(b"x", b""))  # skip codes write nothing
-    assert out["floats"].tolist() == [[float("%.8f" % x) for x in row] for row in floats.tolist()]
-    assert out["ints"].tolist() == ints.tolist()
-    assert out["bools"].tolist() == (bools != 0).astype(np.uint8).tolist()
+    assert_same(out["floats"].tolist(), [[float("%.8f" % x) for x in row] for row in floats.tolist()])
+    assert_same(out["ints"].tolist(), ints.tolist())
+    assert_same(out["bools"].tolist(), (bools != 0).astype(np.uint8).tolist())
     assert out["strs"] == ([symbols] if col_types.startswith(b"s") else [])
 
 
 # tokens that parse as something, pieces of numbers, and separators of every kind
-junk_token = st.sampled_from(["H", "1", "-7", "2.5e-3", ".5", "nan", "-inf", "T", "false", "9223372036854775808",
-                              "-9223372036854775809", "99999999999999999999x", "+", "1e", "t", "\x0b", "\xa0", "\"",
-                              "\\", "\u00e9", "1_0"])
+junk_token = st.sampled_from(["H", "1", "-7", "2.5e-3", ".5", "nan", "-NaN", "-inf", "T", "false",
+                              "9223372036854775808", "-9223372036854775809", "99999999999999999999x", "+", "1e",
+                              "t", "\x0b", "\xa0", "\"", "\\", "\u00e9", "1_0"])
 junk_line = st.lists(junk_token | st.text(max_size=6), max_size=8).map(
     lambda parts: "".join(p + s for p, s in zip(parts, [" ", "\t", "  ", "\r\n", "\f"] * 2)))
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=300)
 @given(st.lists(junk_line, max_size=5), st.lists(st.sampled_from(b"sfibx") | st.integers(0, 255), max_size=6))
 def test_junk_lines_match_the_reference(lines, col_types):
     check_against_reference(lines, bytes(col_types))
 
 
-@settings(max_examples=200, deadline=None)
+@settings(max_examples=200)
 @given(st.lists(finite | st.sampled_from([0.5e-8, 1.5e-8, 2.5e-8, -0.0, 1e20, 2.0**62]), min_size=1, max_size=20))
 def test_float_field_matches_percent_format(values):
     n = len(values)

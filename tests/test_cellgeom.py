@@ -16,6 +16,7 @@ from _cellgeom import PanicException, make_supercell_positions_rs, minkowski_red
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 import minkowski_reference as ref  # noqa: E402
+from exact import assert_same  # noqa: E402
 
 NAN_KEY = "called `Option::unwrap()` on a `None` value"
 OOB = "ndarray: index out of bounds"
@@ -267,13 +268,13 @@ def cells(draw):
     return draw(hnp.arrays(np.float64, (3, 3), elements=values))
 
 
-@settings(max_examples=600, deadline=None)
+@settings(max_examples=600)
 @given(cells())
 def test_matches_reference_bit_for_bit(cell):
     assert_matches_reference(cell)
 
 
-@settings(max_examples=200, deadline=None)
+@settings(max_examples=200)
 @given(st.lists(st.tuples(st.integers(1, 10**6), st.integers(-10**6, 10**6)), min_size=3, max_size=3),
        hnp.arrays(np.float64, (3, 3), elements=st.floats(-1, 1)))
 def test_strongly_skewed_matches_reference(coeffs, base):
@@ -284,10 +285,11 @@ def test_strongly_skewed_matches_reference(coeffs, base):
     assert_matches_reference(cell)
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=300)
 @given(hnp.arrays(np.float64, (3, 3), elements=st.floats(-10, 10)), row_ops)
 def test_reduction_properties(base, ops):
-    assume(abs(np.linalg.det(base)) > 1e-2 * max(1.0, np.abs(base).max()) ** 3)
+    with np.errstate(all="ignore"):  # a singular base is refused, not warned about
+        assume(abs(np.linalg.det(base)) > 1e-2 * max(1.0, np.abs(base).max()) ** 3)
     op0 = unimodular(ops)
     cell = apply(op0, base)
     rcell, op = minkowski_reduce_rs(cell)
@@ -421,7 +423,7 @@ def strided_view(data, variant):
     return data
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=300)
 @given(
     hnp.arrays(np.float64, st.tuples(st.integers(0, 9), st.integers(3, 5)), elements=st.floats(width=64)),
     hnp.arrays(np.float64, st.tuples(st.integers(0, 9), st.integers(3, 5)), elements=st.floats(width=64)),
@@ -435,8 +437,9 @@ def test_supercell_matches_numpy_broadcasting(prim, lattice, prim_layout, lattic
     p, t = prim[:, :3], lattice[:, :3]
     with np.errstate(all="ignore"):
         want = (p[None] + t[:, None]) if cell_major else (p[:, None] + t[None])
-    assert out.shape == (len(p) * len(t), 3) and out.flags.c_contiguous
-    np.testing.assert_array_equal(out, want.reshape(-1, 3))
+    assert out.flags.c_contiguous
+    # Zero signs count; which NaN the sum of two NaNs gives is the machine's.
+    assert_same(out, want.reshape(-1, 3), any_nan=True)
 
 
 def test_supercell_large_output_is_filled_front_to_back():

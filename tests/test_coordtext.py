@@ -12,6 +12,7 @@ from hypothesis import given, settings, strategies as st
 from _coordtext import (PanicException, format_poscar_positions_rs, format_xdatcar_config_rs,
                         format_xyz_block_rs, parse_poscar_positions_rs, parse_xdatcar_coords_rs,
                         parse_xyz_block_rs)
+from exact import assert_same
 
 # --- a small reference reader in plain Python ----------------------------------
 
@@ -79,17 +80,11 @@ def check_against_reference(name, lines):
     symbols, rows, flags = expected
     got = READERS[name](lines)
     if kind == "xyz":
-        assert got[0] == symbols
-        got = got[1]
+        assert_same(got, (symbols, rows))
     elif kind == "poscar":
-        got, got_flags = got
-        if name == "poscar-sel":
-            assert got_flags.dtype == bool and np.array_equal(got_flags, flags)
-        else:
-            assert got_flags is None
-    assert got.dtype == np.float64 and got.shape == rows.shape
-    assert np.array_equal(got, rows, equal_nan=True)
-    assert np.array_equal(np.signbit(got), np.signbit(rows))
+        assert_same(got, (rows, flags if name == "poscar-sel" else None))
+    else:
+        assert_same(got, rows)
 
 
 def raises_value(message, fn, *args):
@@ -188,7 +183,7 @@ def test_accepted_lines(kind, line, row):
     check_against_reference(kind, [line])
     got = READERS[kind]([line])
     got = got[1] if kind == "xyz" else got[0] if kind == "poscar" else got
-    assert np.array_equal(got, [row], equal_nan=True)
+    assert_same(got, np.array([row], dtype=np.float64))
 
 
 @pytest.mark.parametrize("line, flags", [
@@ -395,7 +390,7 @@ def test_xyz_round_trip(rows, syms):
     syms = syms[:len(a)]
     back_syms, back = parse_xyz_block_rs(format_xyz_block_rs(syms, a).splitlines())
     assert back_syms == [norm(s) for s in syms]
-    assert np.array_equal(back, _rounded(a, 15))
+    assert_same(back, _rounded(a, 15))
 
 
 @settings(max_examples=150)
@@ -403,10 +398,10 @@ def test_xyz_round_trip(rows, syms):
 def test_poscar_round_trip(rows, mask):
     a = np.array(rows)
     m = np.array(mask[:len(a)])
-    pos, flags = parse_poscar_positions_rs(format_poscar_positions_rs(a, m).splitlines(True), True)
-    assert np.array_equal(pos, _rounded(a, 16)) and np.array_equal(flags, m)
-    pos, flags = parse_poscar_positions_rs(format_poscar_positions_rs(a).splitlines(), False)
-    assert flags is None and np.array_equal(pos, _rounded(a, 16))
+    back = parse_poscar_positions_rs(format_poscar_positions_rs(a, m).splitlines(True), True)
+    assert_same(back, (_rounded(a, 16), m))
+    back = parse_poscar_positions_rs(format_poscar_positions_rs(a).splitlines(), False)
+    assert_same(back, (_rounded(a, 16), None))
 
 
 @settings(max_examples=150)
@@ -415,7 +410,7 @@ def test_xdatcar_round_trip(rows, index):
     a = np.array(rows)
     header, *lines = format_xdatcar_config_rs(a, index).splitlines()
     assert header == "Direct configuration=%6d" % index
-    assert np.array_equal(parse_xdatcar_coords_rs(lines), _rounded(a, 8))
+    assert_same(parse_xdatcar_coords_rs(lines), _rounded(a, 8))
 
 
 # --- real files ----------------------------------------------------------------
@@ -433,7 +428,7 @@ def test_real_xyz_first_frame(realdata, name):
     atoms = lines[2:2 + n]
     symbols, pos = parse_xyz_block_rs(atoms)
     assert symbols == [norm(l.split()[0]) for l in atoms]
-    assert pos.tolist() == [[float(t) for t in l.split()[1:4]] for l in atoms]
+    assert_same(pos.tolist(), [[float(t) for t in l.split()[1:4]] for l in atoms])
 
 
 def _poscar_block(lines):
@@ -456,7 +451,7 @@ def _poscar_block(lines):
 def test_real_poscar_positions(realdata, name):
     atoms, selective = _poscar_block((realdata / "poscar" / name).read_text().splitlines())
     pos, flags = parse_poscar_positions_rs(atoms, selective)
-    assert pos.tolist() == [[float(t) for t in l.split()[:3]] for l in atoms]
+    assert_same(pos.tolist(), [[float(t) for t in l.split()[:3]] for l in atoms])
     if selective:
         # a missing flag reads as T
         assert flags.tolist() == [[t == "F" for t in (l.split()[3:6] + ["T"] * 3)[:3]] for l in atoms]
@@ -479,5 +474,5 @@ def test_real_xdatcar_frame_reads_and_rewrites_identically(realdata, name):
     assert lines[7].startswith("Direct configuration=")
     frame = lines[8:8 + n]
     pos = parse_xdatcar_coords_rs(frame)
-    assert pos.tolist() == [[float(t) for t in l.split()] for l in frame]
+    assert_same(pos.tolist(), [[float(t) for t in l.split()] for l in frame])
     assert format_xdatcar_config_rs(pos, 1) == "".join(lines[7:8 + n])

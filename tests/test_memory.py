@@ -46,9 +46,19 @@ PRELUDE = textwrap.dedent("""
         base = np.zeros(max(cols, 1), dtype)
         return as_strided(base, shape=(rows, cols), strides=(0, base.itemsize))
 
+    def reset_peak():
+        # Makes the peak resident size start from now, so that an earlier
+        # peak (the imports, a call before) is not charged to the next call.
+        try:
+            with open("/proc/self/clear_refs", "w") as f:
+                f.write("5")
+        except OSError:
+            pass  # kernels without it: the peak since start-up, an upper bound
+
     def outcome(call):
         # What the call raised, and how far the resident size peaked above
         # where it started.
+        reset_peak()
         rss0 = status("VmRSS")
         try:
             call()

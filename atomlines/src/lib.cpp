@@ -27,31 +27,28 @@ Outcome write_atoms(Args& args) {
   const auto float_mat = args.array<double>(2, ElementType::float64);
   const auto int_mat = args.array<std::int64_t>(3, ElementType::int64);
   const auto bool_mat = args.array<std::uint8_t>(4, ElementType::uint8);
-  const std::vector<std::uint8_t> col_types = args.bytes(5);
+  const ak::frame::ByteList col_types = args.bytes(5);
   const Sealed sealed = args.seal();
+  ak::frame::TextScratch scratch;
   return ak::frame::text_result(ak::atomlines::write_atom_block(
       sym_codepoints.view(sealed), sym_width, float_mat.view(sealed), int_mat.view(sealed), bool_mat.view(sealed),
-      col_types, ak::frame::text_result_buffer()));
-}
-
-void set_item(PyObject* dict, const char* key, PyRef& value) {
-  if (PyDict_SetItemString(dict, key, value.get()) < 0) ak::frame::throw_python_error();
+      col_types, ak::frame::text_result_buffer(scratch)));
 }
 
 Outcome read_atom_lines(Args& args) {
   const LineList& lines = args.lines(0);
-  const std::vector<std::uint8_t> col_types = args.bytes(1);
+  const ak::frame::ByteList col_types = args.bytes(1);
   const Sealed sealed = args.seal();
   const std::size_t n = lines.size(sealed);
-  ak::atomlines::AtomLineReader reader(n, col_types);
+  ak::atomlines::AtomLineReader reader(n, col_types, ak::frame::kResultArrays);
   const std::size_t n_str = reader.n_str_cols();
 
   PyRef strs = PyRef::steal(ak::frame::check(PyList_New(static_cast<Py_ssize_t>(n_str))));
   for (std::size_t j = 0; j < n_str; ++j) {
     PyList_SET_ITEM(strs.get(), static_cast<Py_ssize_t>(j), ak::frame::check(PyList_New(static_cast<Py_ssize_t>(n))));
   }
-  std::vector<InternedStrings> column_strings(n_str);
-  std::vector<std::uint32_t> ids(LineList::kChunk * n_str);
+  ak::FirstInline<InternedStrings> column_strings(n_str);
+  ak::SmallVector<std::uint32_t, 4 * LineList::kChunk> ids(LineList::kChunk * n_str);
   std::optional<ak::Failure> failure;
   lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t first) {
     if ((failure = reader.read(chunk, ids.data()))) return false;
@@ -68,12 +65,8 @@ Outcome read_atom_lines(Args& args) {
   PyRef floats = ak::frame::array_result(std::move(columns.floats), ElementType::float64);
   PyRef ints = ak::frame::array_result(std::move(columns.ints), ElementType::int64);
   PyRef bools = ak::frame::array_result(std::move(columns.bools), ElementType::uint8);
-  PyRef result = PyRef::steal(ak::frame::check(PyDict_New()));
-  set_item(result.get(), "floats", floats);
-  set_item(result.get(), "ints", ints);
-  set_item(result.get(), "bools", bools);
-  set_item(result.get(), "strs", strs);
-  return result;
+  static ak::frame::DictShape shape{"floats", "ints", "bools", "strs"};
+  return ak::frame::dict_result(shape, {&floats, &ints, &bools, &strs});
 }
 
 constexpr Function kWriteAtoms{

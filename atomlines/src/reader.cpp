@@ -1,5 +1,6 @@
 #include "reader.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "messages.hpp"
@@ -31,7 +32,9 @@ bool parse_bool(std::string_view token, std::uint8_t& out) noexcept {
 
 }  // namespace
 
-AtomLineReader::AtomLineReader(std::size_t n_lines, std::span<const std::uint8_t> col_types) {
+AtomLineReader::AtomLineReader(std::size_t n_lines, std::span<const std::uint8_t> col_types,
+                               const ArrayStorage& storage)
+    : n_str_(static_cast<std::size_t>(std::count(col_types.begin(), col_types.end(), kStrCode))), strings_(n_str_) {
   steps_.reserve(col_types.size());
   std::uint32_t n_float = 0, n_int = 0, n_bool = 0, n_str = 0;
   for (const std::uint8_t code : col_types) {
@@ -44,10 +47,9 @@ AtomLineReader::AtomLineReader(std::size_t n_lines, std::span<const std::uint8_t
     }
   }
   // Every element is written before the block is handed out.
-  floats_ = OwnedArray<double>(n_lines, n_float, Fill::unset);
-  ints_ = OwnedArray<std::int64_t>(n_lines, n_int, Fill::unset);
-  bools_ = OwnedArray<std::uint8_t>(n_lines, n_bool, Fill::unset);
-  for (std::uint32_t j = 0; j < n_str; ++j) strings_.emplace_back();
+  floats_ = OwnedArray<double>(n_lines, n_float, Fill::unset, storage);
+  ints_ = OwnedArray<std::int64_t>(n_lines, n_int, Fill::unset, storage);
+  bools_ = OwnedArray<std::uint8_t>(n_lines, n_bool, Fill::unset, storage);
 }
 
 std::optional<Failure> AtomLineReader::read(std::span<const std::string_view> lines, std::uint32_t* string_ids) {

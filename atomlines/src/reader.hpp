@@ -13,7 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -22,6 +22,7 @@
 
 #include "failure.hpp"
 #include "owned_array.hpp"
+#include "small_vector.hpp"
 #include "text/interner.hpp"
 
 namespace ak::atomlines {
@@ -47,9 +48,11 @@ struct AtomColumns {
 // code order, ends the reading with its message ("row R: ...").
 class AtomLineReader {
  public:
-  AtomLineReader(std::size_t n_lines, std::span<const std::uint8_t> col_types);
+  // The numeric columns are made in `storage`.
+  AtomLineReader(std::size_t n_lines, std::span<const std::uint8_t> col_types,
+                 const ArrayStorage& storage = kHeapArrays);
 
-  std::size_t n_str_cols() const noexcept { return strings_.size(); }
+  std::size_t n_str_cols() const noexcept { return n_str_; }
 
   // Reads the next lines. The token of string column j on the k-th of them
   // gets the id string_ids[k * n_str_cols() + j] into strings(j). Returns the
@@ -71,11 +74,12 @@ class AtomLineReader {
     std::uint32_t column;
   };
 
-  std::vector<Step> steps_;
+  SmallVector<Step, 16> steps_;
   OwnedArray<double> floats_;
   OwnedArray<std::int64_t> ints_;
   OwnedArray<std::uint8_t> bools_;
-  std::deque<text::TokenInterner> strings_;
+  std::size_t n_str_ = 0;
+  FirstInline<text::TokenInterner> strings_;  // one per string column
   std::size_t line_ = 0;
 };
 

@@ -129,7 +129,7 @@ PyObject* floor_supercell_on(PyObject*, PyObject* args) {
   ak::SimdPath path;
   if (!PyArg_ParseTuple(args, "sOOp", &name, &prim, &lattice, &cell_major) || !path_named(name, path)) return nullptr;
   auto positions = ak::cellgeom::make_supercell_positions(view_of<double>(prim), view_of<double>(lattice),
-                                                          cell_major != 0, path);
+                                                          cell_major != 0, ak::kHeapArrays, path);
   npy_intp dims[2] = {static_cast<npy_intp>(positions.rows()), 3};
   PyObject* result = PyArray_SimpleNew(2, dims, NPY_FLOAT64);
   if (result != nullptr && positions.size() != 0) {

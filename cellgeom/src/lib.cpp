@@ -31,7 +31,8 @@ Outcome supercell(Args& args) {
   const auto lattice = args.array<double>(1, ElementType::float64);
   const bool cell_major = args.boolean(2);
   const Sealed sealed = args.seal();
-  auto positions = ak::cellgeom::make_supercell_positions(prim.view(sealed), lattice.view(sealed), cell_major);
+  auto positions = ak::cellgeom::make_supercell_positions(prim.view(sealed), lattice.view(sealed), cell_major,
+                                                          ak::frame::kResultArrays);
   return ak::frame::array_result(std::move(positions), ElementType::float64);
 }
 

@@ -197,7 +197,8 @@ void fill(const StridedView<double>& outer, const double* inner_run, std::size_t
 }  // namespace
 
 OwnedArray<double> make_supercell_positions(const StridedView<double>& prim,
-                                            const StridedView<double>& lattice, bool cell_major, SimdPath path) {
+                                            const StridedView<double>& lattice, bool cell_major,
+                                            const ArrayStorage& storage, SimdPath path) {
   // The element count 3 * N_prim * N_super must be a valid array size, and its
   // byte size must fit an isize; both are checked before anything is touched.
   // For integers, 3 * a * b > M exactly when a > (M / 3) / b (floor division),
@@ -209,7 +210,7 @@ OwnedArray<double> make_supercell_positions(const StridedView<double>& prim,
   const std::size_t rows = prim.rows * lattice.rows;
   if (3 * rows >= (std::size_t{1} << 60)) panic(kCapacityOverflow);
 
-  OwnedArray<double> result(rows, 3, Fill::unset);  // every element is written below
+  OwnedArray<double> result(rows, 3, Fill::unset, storage);  // every element is written below
   if (rows == 0) return result;
   if (prim.cols < 3 || lattice.cols < 3) panic(kIndexOutOfBounds);
 

@@ -24,7 +24,7 @@ Outcome parse_poscar(Args& args) {
   const LineList& lines = args.lines(0);
   const bool selective = args.boolean(1);
   const Sealed sealed = args.seal();
-  ak::coordtext::PoscarReader reader(lines.size(sealed), selective);
+  ak::coordtext::PoscarReader reader(lines.size(sealed), selective, ak::frame::kResultArrays);
   std::optional<ak::Failure> failure;
   lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
   if (failure) return std::move(*failure);
@@ -39,10 +39,11 @@ Outcome format_poscar(Args& args) {
   const auto coord = args.array<double>(0, ElementType::float64);
   const auto flags = args.optional_array<std::uint8_t>(1, ElementType::boolean);
   const Sealed sealed = args.seal();
+  ak::frame::TextScratch scratch;
   const std::optional<ak::StridedView<std::uint8_t>> flag_view =
       flags ? std::optional(flags->view(sealed)) : std::nullopt;
   auto text = ak::coordtext::format_poscar_positions(coord.view(sealed), flag_view ? &*flag_view : nullptr,
-                                                     ak::frame::text_result_buffer());
+                                                     ak::frame::text_result_buffer(scratch));
   if (!text.ok()) return std::move(text).failure();
   return ak::frame::text_result(std::move(text.value()));
 }
@@ -50,7 +51,7 @@ Outcome format_poscar(Args& args) {
 Outcome parse_xdatcar(Args& args) {
   const LineList& lines = args.lines(0);
   const Sealed sealed = args.seal();
-  ak::coordtext::XdatcarReader reader(lines.size(sealed));
+  ak::coordtext::XdatcarReader reader(lines.size(sealed), ak::frame::kResultArrays);
   std::optional<ak::Failure> failure;
   lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
   if (failure) return std::move(*failure);
@@ -61,15 +62,16 @@ Outcome format_xdatcar(Args& args) {
   const auto positions = args.array<double>(0, ElementType::float64);
   const std::uint64_t index = args.uint64(1);
   const Sealed sealed = args.seal();
+  ak::frame::TextScratch scratch;
   return ak::frame::text_result(
-      ak::coordtext::format_xdatcar_config(positions.view(sealed), index, ak::frame::text_result_buffer()));
+      ak::coordtext::format_xdatcar_config(positions.view(sealed), index, ak::frame::text_result_buffer(scratch)));
 }
 
 Outcome parse_xyz(Args& args) {
   const LineList& lines = args.lines(0);
   const Sealed sealed = args.seal();
   const std::size_t n = lines.size(sealed);
-  ak::coordtext::XyzReader reader(n);
+  ak::coordtext::XyzReader reader(n, ak::frame::kResultArrays);
   PyRef symbols = PyRef::steal(ak::frame::check(PyList_New(static_cast<Py_ssize_t>(n))));
   InternedStrings symbol_strings;
   std::uint32_t ids[LineList::kChunk];
@@ -89,8 +91,9 @@ Outcome format_xyz(Args& args) {
   const LineList& symbols = args.lines(0);
   const auto positions = args.array<double>(1, ElementType::float64);
   const Sealed sealed = args.seal();
+  ak::frame::TextScratch scratch;
   auto text = ak::coordtext::format_xyz_block(symbols.views(sealed), positions.view(sealed),
-                                              ak::frame::text_result_buffer());
+                                              ak::frame::text_result_buffer(scratch));
   if (!text.ok()) return std::move(text).failure();
   return ak::frame::text_result(std::move(text.value()));
 }

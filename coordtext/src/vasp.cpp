@@ -66,10 +66,10 @@ constexpr auto kFlagLetter = [] {
 
 }  // namespace
 
-PoscarReader::PoscarReader(std::size_t n_lines, bool selective)
-    : block_{OwnedArray<double>(n_lines, 3, Fill::unset), std::nullopt} {
+PoscarReader::PoscarReader(std::size_t n_lines, bool selective, const ArrayStorage& storage)
+    : block_{OwnedArray<double>(n_lines, 3, Fill::unset, storage), std::nullopt} {
   // Missing flags read as "T" (0): the flags start zeroed.
-  if (selective) block_.flags.emplace(n_lines, 3, Fill::zeros);
+  if (selective) block_.flags.emplace(n_lines, 3, Fill::zeros, storage);
 }
 
 std::optional<Failure> PoscarReader::read(std::span<const std::string_view> lines) {
@@ -139,7 +139,8 @@ Result<TextBuffer> format_poscar_positions(const StridedView<double>& coord,
   return out;
 }
 
-XdatcarReader::XdatcarReader(std::size_t n_lines) : positions_(n_lines, 3, Fill::unset) {}
+XdatcarReader::XdatcarReader(std::size_t n_lines, const ArrayStorage& storage)
+    : positions_(n_lines, 3, Fill::unset, storage) {}
 
 std::optional<Failure> XdatcarReader::read(std::span<const std::string_view> lines) {
   double* row = positions_.data() + 3 * line_;

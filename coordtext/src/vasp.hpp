@@ -25,7 +25,8 @@ struct PoscarBlock {
 // "T" (free) or "F" (frozen); missing flags read as "T".
 class PoscarReader {
  public:
-  PoscarReader(std::size_t n_lines, bool selective);
+  // The arrays are made in `storage`.
+  PoscarReader(std::size_t n_lines, bool selective, const ArrayStorage& storage = kHeapArrays);
 
   // Reads the next lines. Returns the message of the first malformed line,
   // after which the reader must not be used again.
@@ -51,7 +52,8 @@ Result<TextBuffer> format_poscar_positions(const StridedView<double>& coord,
 // handed over in order in chunks.
 class XdatcarReader {
  public:
-  explicit XdatcarReader(std::size_t n_lines);
+  // The positions are made in `storage`.
+  explicit XdatcarReader(std::size_t n_lines, const ArrayStorage& storage = kHeapArrays);
 
   // Reads the next lines. Returns the message of the first malformed line,
   // after which the reader must not be used again.

@@ -34,8 +34,8 @@ char* put_wide_symbol(TextBuffer& out, char* p, std::string_view symbol) {
 
 }  // namespace
 
-XyzReader::XyzReader(std::size_t n_lines)
-    : positions_(n_lines, 3, Fill::unset), symbols_(text::normalize_symbol) {}
+XyzReader::XyzReader(std::size_t n_lines, const ArrayStorage& storage)
+    : positions_(n_lines, 3, Fill::unset, storage), symbols_(text::normalize_symbol, text::normalize_symbol_word) {}
 
 std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, std::uint32_t* symbol_ids) {
   double* row = positions_.data() + 3 * line_;

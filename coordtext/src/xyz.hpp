@@ -22,7 +22,8 @@ namespace ak::coordtext {
 // distinct normalised symbol.
 class XyzReader {
  public:
-  explicit XyzReader(std::size_t n_lines);
+  // The positions are made in `storage`.
+  explicit XyzReader(std::size_t n_lines, const ArrayStorage& storage = kHeapArrays);
 
   // Reads the next lines.size() lines and stores the id of each line's symbol
   // in symbol_ids[0 .. lines.size()). Returns the message of the first

@@ -43,7 +43,7 @@ class Args {
     if (sequence_) panic(kTwoSequences);
     return sequence_.emplace(guarded(i, [&] { return LineList(slots_[i], function_.params[i].name); }));
   }
-  std::vector<std::uint8_t> bytes(std::size_t i) {
+  ByteList bytes(std::size_t i) {
     before_conversion(i, may_run_code_when_taken_as_bytes(slots_[i]));
     return guarded(i, [&] { return take_byte_list(slots_[i]); });
   }
@@ -132,6 +132,8 @@ PyObject* run_body(const Function& function, PyObject* const* slots) noexcept;
 template <const Function& F>
 PyObject* fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static_assert(F.well_formed(), "required parameters must come before those with defaults");
+  // The usual call gives every parameter by position: the vector is the slots.
+  if (kwnames == nullptr && static_cast<std::size_t>(nargs) == F.arity()) [[likely]] return detail::run_body(F, args);
   PyObject* slots[kMaxParams] = {};
   if (!detail::bind(F, args, nargs, kwnames, slots)) return nullptr;
   return detail::run_body(F, slots);

@@ -32,21 +32,17 @@ using Outcome = Result<PyRef>;
 using Body = Outcome (*)(Args&);
 
 struct Function {
+  constexpr Function(const char* name_, std::array<Param, kMaxParams> params_, const char* doc_, Body body_) noexcept
+      : name(name_), params(params_), doc(doc_), body(body_), arity_(count_params(params_)),
+        required_(count_required(params_)) {}
+
   const char* name;
   std::array<Param, kMaxParams> params;
   const char* doc;  // docstring body; its first line is the summary
   Body body;
 
-  constexpr std::size_t arity() const noexcept {
-    std::size_t n = 0;
-    while (n < kMaxParams && params[n].name != nullptr) ++n;
-    return n;
-  }
-  constexpr std::size_t required() const noexcept {
-    std::size_t n = 0;
-    while (n < arity() && params[n].default_text == nullptr) ++n;
-    return n;
-  }
+  constexpr std::size_t arity() const noexcept { return arity_; }
+  constexpr std::size_t required() const noexcept { return required_; }
   // Required parameters first, then those with defaults.
   constexpr bool well_formed() const noexcept {
     for (std::size_t i = required(); i < arity(); ++i) {
@@ -54,6 +50,22 @@ struct Function {
     }
     return true;
   }
+
+ private:
+  static constexpr std::size_t count_params(const std::array<Param, kMaxParams>& params) noexcept {
+    std::size_t n = 0;
+    while (n < kMaxParams && params[n].name != nullptr) ++n;
+    return n;
+  }
+  static constexpr std::size_t count_required(const std::array<Param, kMaxParams>& params) noexcept {
+    std::size_t n = 0;
+    while (n < count_params(params) && params[n].default_text == nullptr) ++n;
+    return n;
+  }
+
+  // Counted once, where the record is made, not on every call.
+  std::size_t arity_;
+  std::size_t required_;
 };
 
 }  // namespace ak::frame

@@ -58,7 +58,10 @@ void for_each_item(PyObject* object, Visit&& visit) {
 inline std::string_view item_utf8(PyObject* item) {
   if (!PyUnicode_Check(item)) [[unlikely]] cannot_convert(item, "PyString");
   if (PyUnicode_IS_COMPACT_ASCII(item)) [[likely]] {
-    return {static_cast<const char*>(PyUnicode_DATA(item)), static_cast<std::size_t>(PyUnicode_GET_LENGTH(item))};
+    // The characters follow the object header (what PyUnicode_DATA finds
+    // after testing the same two flags again).
+    return {reinterpret_cast<const char*>(reinterpret_cast<const PyASCIIObject*>(item) + 1),
+            static_cast<std::size_t>(PyUnicode_GET_LENGTH(item))};
   }
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
@@ -87,12 +90,12 @@ void prefix_type_error(const char* name) {
 }
 
 LineList::LineList(PyObject* object, const char* name) : name_(name) {
-  require_sequence(object);
   if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
     items_ = PyRef::borrow(object);
     callers_list_ = PyList_CheckExact(object);
     return;
   }
+  require_sequence(object);
   // The length only sizes the list up front (an impossible one fails here
   // with MemoryError, as any reservation from it would); the items are what
   // the iteration gives, and the unfilled tail is cut off at the end.
@@ -150,17 +153,19 @@ void LineList::pin() {
   callers_list_ = false;
 }
 
-std::vector<std::uint8_t> take_byte_list(PyObject* object) {
+ByteList take_byte_list(PyObject* object) {
   require_sequence(object);
-  std::vector<std::uint8_t> bytes;
+  ByteList bytes;
+  const auto copy = [&bytes](const char* data, Py_ssize_t size) {
+    bytes.resize(static_cast<std::size_t>(size));
+    if (size != 0) std::memcpy(bytes.data(), data, static_cast<std::size_t>(size));
+  };
   if (PyBytes_CheckExact(object)) {
-    const auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object));
-    bytes.assign(data, data + PyBytes_GET_SIZE(object));
+    copy(PyBytes_AS_STRING(object), PyBytes_GET_SIZE(object));
     return bytes;
   }
   if (PyByteArray_CheckExact(object)) {
-    const auto* data = reinterpret_cast<const std::uint8_t*>(PyByteArray_AS_STRING(object));
-    bytes.assign(data, data + PyByteArray_GET_SIZE(object));
+    copy(PyByteArray_AS_STRING(object), PyByteArray_GET_SIZE(object));
     return bytes;
   }
   bytes.reserve(length_hint(object));
@@ -231,12 +236,9 @@ void check_array(PyObject* object, ElementType type) {
   if (!PyArray_Check(object)) cannot_convert(object, "PyArray<T, D>");
   auto* array = reinterpret_cast<PyArrayObject*>(object);
   if (PyArray_NDIM(array) != 2) cannot_convert(object, "PyArray<T, D>");
-  PyArray_Descr* wanted = PyArray_DescrFromType(numpy_type(type));  // new reference
-  if (wanted == nullptr) throw_python_error();
-  PyArray_Descr* actual = PyArray_DESCR(array);
-  const bool same = actual == wanted || PyArray_EquivTypes(actual, wanted);
-  Py_DECREF(wanted);
-  if (!same) cannot_convert(object, "PyArray<T, D>");
+  PyArray_Descr* const wanted = builtin_descriptor(type);
+  PyArray_Descr* const actual = PyArray_DESCR(array);
+  if (actual != wanted && !PyArray_EquivTypes(actual, wanted)) cannot_convert(object, "PyArray<T, D>");
 }
 
 const char* array_geometry(PyObject* object, std::size_t (&extents)[2], std::ptrdiff_t (&strides)[2]) noexcept {

@@ -16,6 +16,7 @@
 
 #include "py_ref.hpp"
 #include "sealed.hpp"
+#include "small_vector.hpp"
 #include "strided.hpp"
 
 namespace ak::frame {
@@ -47,11 +48,11 @@ class LineList {
   template <class Consume>
   bool read(const Sealed&, Consume&& consume) const {
     const std::size_t n = count();
-    std::string_view views[kChunk];
+    ChunkViews views;
     for (std::size_t first = 0; first < n; first += kChunk) {
       const std::size_t chunk = std::min(kChunk, n - first);
-      take_views(first, chunk, views);
-      if (!consume(std::span<const std::string_view>(views, chunk), first)) {
+      take_views(first, chunk, views.at);
+      if (!consume(std::span<const std::string_view>(views.at, chunk), first)) {
         check_items(first + chunk);
         return false;
       }
@@ -78,6 +79,13 @@ class LineList {
   // with the argument prefix.
   void take_views(std::size_t first, std::size_t n, std::string_view* views) const;
 
+  // Room for the views of one chunk, left unset: a small block would
+  // otherwise pay for clearing all of it. A view is set before it is read.
+  union ChunkViews {
+    ChunkViews() noexcept {}
+    std::string_view at[kChunk];
+  };
+
   PyRef items_;  // exact list or tuple
   const char* name_;
   bool callers_list_ = false;  // items_ is the caller's own list: pin() copies it
@@ -87,7 +95,9 @@ class LineList {
 // "argument 'NAME': " followed by the original text, keeping its cause.
 void prefix_type_error(const char* name);
 
-std::vector<std::uint8_t> take_byte_list(PyObject* object);
+// The codes of a byte sequence; the usual few are kept inline.
+using ByteList = SmallVector<std::uint8_t, 64>;
+ByteList take_byte_list(PyObject* object);
 // Whether take_byte_list(object) could run Python code: anything but bytes,
 // bytearray and an exact list or tuple of exact ints.
 bool may_run_code_when_taken_as_bytes(PyObject* object) noexcept;

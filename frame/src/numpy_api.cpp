@@ -48,6 +48,16 @@ const char* multiarray_module_name() {
 
 }  // namespace
 
+PyArray_Descr* builtin_descriptor(ElementType type) {
+  static PyArray_Descr* cached[5] = {};  // one reference each, never released
+  PyArray_Descr*& slot = cached[static_cast<int>(type)];
+  if (slot == nullptr) {
+    slot = PyArray_DescrFromType(numpy_type(type));
+    if (slot == nullptr) throw PythonError{};
+  }
+  return slot;
+}
+
 bool numpy_loaded() noexcept { return PyArray_API != nullptr; }
 
 void require_numpy() {

@@ -32,4 +32,8 @@ constexpr int numpy_type(ElementType type) noexcept {
 // broken invariant of the host environment: throws ak::Panic with its reason.
 void require_numpy();
 
+// NumPy's own descriptor of an element type (borrowed; kept for the life of
+// the process). Needs the table loaded.
+PyArray_Descr* builtin_descriptor(ElementType type);
+
 }  // namespace ak::frame

@@ -67,7 +67,7 @@ BufferHolder* new_holder(std::size_t inline_bytes) {
 // The descriptor of an element type (a new reference).
 PyRef descriptor(ElementType type) {
   require_numpy();
-  return PyRef::steal(check(reinterpret_cast<PyObject*>(PyArray_DescrFromType(numpy_type(type)))));
+  return PyRef::borrow(reinterpret_cast<PyObject*>(builtin_descriptor(type)));
 }
 
 // A new C-ordered rows x cols array over the holder's buffer, with the holder
@@ -94,68 +94,108 @@ PyRef text_result(std::string_view utf8) {
 
 namespace {
 
-// Storage of text_result_buffer(): the block is a compact str of 1-byte
-// characters (maximum 127) whose length is the capacity. Until
+// Storage of text_result_buffer(): the handle is the caller's TextScratch.
+// Its bytes serve until the text outgrows them; then the block is a compact
+// str of 1-byte characters (maximum 127) whose length is the capacity. Until
 // text_result() trims it, the str never leaves this file.
-char* str_block_resize(void** handle, std::size_t, std::size_t capacity) {
+char* scratch_resize(void** handle, std::size_t used, std::size_t capacity) {
+  auto* scratch = static_cast<TextScratch*>(*handle);
+  if (scratch->block == nullptr && capacity <= TextScratch::kBytes) return scratch->bytes;
   // Never zero characters: that would be the shared empty str.
   const std::size_t length = capacity != 0 ? capacity : 1;
   if (length > static_cast<std::size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
-  PyObject* block = static_cast<PyObject*>(*handle);
-  if (block == nullptr) {
-    block = PyUnicode_New(static_cast<Py_ssize_t>(length), 127);
+  if (scratch->block == nullptr) {
+    PyObject* block = PyUnicode_New(static_cast<Py_ssize_t>(length), 127);
     if (block == nullptr) {
       PyErr_Clear();
       throw std::bad_alloc();
     }
-  } else if (PyUnicode_Resize(&block, static_cast<Py_ssize_t>(length)) < 0) {
+    std::memcpy(PyUnicode_DATA(block), scratch->bytes, used);
+    scratch->block = block;
+  } else if (PyUnicode_Resize(&scratch->block, static_cast<Py_ssize_t>(length)) < 0) {
     // The old block is still ours and unchanged.
     PyErr_Clear();
     throw std::bad_alloc();
   }
-  *handle = block;
-  char* data = static_cast<char*>(PyUnicode_DATA(block));
+  char* data = static_cast<char*>(PyUnicode_DATA(scratch->block));
   advise_huge_pages(data, length);
   return data;
 }
 
-void str_block_release(void* handle) noexcept { Py_DECREF(static_cast<PyObject*>(handle)); }
+void scratch_release(void* handle) noexcept {
+  auto* scratch = static_cast<TextScratch*>(handle);
+  Py_CLEAR(scratch->block);
+}
 
-constexpr TextStorage kStrStorage{str_block_resize, str_block_release};
+constexpr TextStorage kScratchStorage{scratch_resize, scratch_release};
 
 }  // namespace
 
-TextBuffer text_result_buffer() noexcept { return TextBuffer(kStrStorage); }
+TextBuffer text_result_buffer(TextScratch& scratch) noexcept {
+  scratch.block = nullptr;
+  return TextBuffer(kScratchStorage, &scratch);
+}
 
 PyRef text_result(TextBuffer&& text) {
-  if (&text.storage() != &kStrStorage || text.may_hold_non_ascii()) {
+  if (&text.storage() != &kScratchStorage || text.may_hold_non_ascii()) {
     PyRef result = text_result(text.view());
     text = TextBuffer();
     return result;
   }
   const auto size = static_cast<Py_ssize_t>(text.size());
-  PyObject* block = static_cast<PyObject*>(text.release_block());
-  if (block == nullptr) return PyRef::steal(check(PyUnicode_New(0, 127)));
+  const char* const bytes = text.data();
+  auto* scratch = static_cast<TextScratch*>(text.release_block());
+  if (scratch == nullptr || scratch->block == nullptr) {
+    PyRef result = PyRef::steal(check(PyUnicode_New(size, 127)));
+    std::memcpy(PyUnicode_DATA(result.get()), bytes, static_cast<std::size_t>(size));
+    return result;
+  }
   // On failure the block is unchanged and still ours: the PyRef frees it.
-  PyRef result = PyRef::steal(block);
-  PyObject* trimmed = block;
+  PyRef result = PyRef::steal(std::exchange(scratch->block, nullptr));
+  PyObject* trimmed = result.get();
   if (PyUnicode_Resize(&trimmed, size) < 0) throw PythonError{};
   result.release();
   return PyRef::steal(trimmed);
 }
 
+InternedStrings::~InternedStrings() {
+  for (PyObject* object : objects_) Py_DECREF(object);
+}
+
 void InternedStrings::update(const text::TokenInterner& interner) {
+  objects_.reserve(interner.size());
   for (std::size_t id = objects_.size(); id < interner.size(); ++id) {
     const std::string_view text = interner.text(static_cast<std::uint32_t>(id));
-    objects_.push_back(
-        PyRef::steal(check(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())))));
+    objects_.push_back(check(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))));
   }
 }
 
 void InternedStrings::fill(PyObject* list, std::size_t first, const std::uint32_t* ids, std::size_t count,
                            std::size_t id_stride) const noexcept {
   PyObject** items = PySequence_Fast_ITEMS(list) + first;
-  for (std::size_t k = 0; k < count; ++k) items[k] = Py_NewRef(objects_[ids[k * id_stride]].get());
+  for (std::size_t k = 0; k < count; ++k) items[k] = Py_NewRef(objects_[ids[k * id_stride]]);
+}
+
+DictShape::DictShape(std::initializer_list<const char*> keys) noexcept {
+  for (const char* key : keys) {
+    if (n_ < kMaxKeys) keys_[n_++] = key;
+  }
+}
+
+PyObject* DictShape::key(std::size_t i) {
+  if (key_objects_[i] == nullptr) key_objects_[i] = check(PyUnicode_InternFromString(keys_[i]));
+  return key_objects_[i];
+}
+
+PyRef dict_result(DictShape& shape, std::initializer_list<PyRef*> values) {
+  if (values.size() != shape.size()) panic(kInternalFailure);
+  PyRef dict = PyRef::steal(check(PyDict_New()));
+  std::size_t i = 0;
+  for (PyRef* value : values) {
+    if (PyDict_SetItem(dict.get(), shape.key(i++), value->get()) < 0) throw PythonError{};
+    *value = PyRef();
+  }
+  return dict;
 }
 
 PyRef tuple_result(std::initializer_list<PyRef*> members) {
@@ -163,6 +203,42 @@ PyRef tuple_result(std::initializer_list<PyRef*> members) {
   Py_ssize_t i = 0;
   for (PyRef* member : members) PyTuple_SET_ITEM(tuple.get(), i++, member->release());
   return tuple;
+}
+
+namespace {
+
+// Results up to this size live inside their holder: the holder stays a small
+// object of the interpreter's own allocator.
+constexpr std::size_t kInlineBytes = 448;
+
+void* result_allocate(std::size_t bytes, bool zeroed, void** handle) {
+  if (bytes <= kInlineBytes) {
+    BufferHolder* holder = new_holder(bytes);
+    if (zeroed) std::memset(holder->inline_data, 0, bytes);
+    *handle = holder;
+    return holder->inline_data;
+  }
+  PyRef owner = PyRef::steal(reinterpret_cast<PyObject*>(new_holder(0)));
+  void* buffer = zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
+  if (buffer == nullptr) throw std::bad_alloc();
+  advise_huge_pages(buffer, bytes);
+  reinterpret_cast<BufferHolder*>(owner.get())->buffer = buffer;
+  // A failure to record the trace (tracing off, or no memory for it)
+  // changes nothing else.
+  PyTraceMalloc_Track(kBufferTraceDomain, reinterpret_cast<std::uintptr_t>(buffer), bytes);
+  *handle = owner.release();
+  return buffer;
+}
+
+void result_release(void* handle) noexcept { Py_DECREF(static_cast<PyObject*>(handle)); }
+
+}  // namespace
+
+const ArrayStorage kResultArrays{result_allocate, result_release};
+
+PyRef holder_array(void* holder, std::size_t rows, std::size_t cols, ElementType type) {
+  PyRef owner = PyRef::steal(static_cast<PyObject*>(holder));
+  return array_over(std::move(owner), descriptor(type), rows, cols);
 }
 
 PyRef adopt_array(void* buffer, std::size_t rows, std::size_t cols, ElementType type) {
@@ -177,8 +253,6 @@ PyRef adopt_array(void* buffer, std::size_t rows, std::size_t cols, ElementType 
   holder->buffer = buffer;
   PyRef owner = PyRef::steal(reinterpret_cast<PyObject*>(holder));
   PyRef descr = descriptor(type);
-  // Seen by tracemalloc for as long as the holder lives. A failure to record
-  // the trace (tracing off, or no memory for it) changes nothing else.
   const auto item = static_cast<std::size_t>(PyDataType_ELSIZE(reinterpret_cast<PyArray_Descr*>(descr.get())));
   PyTraceMalloc_Track(kBufferTraceDomain, reinterpret_cast<std::uintptr_t>(buffer),
                       (rows * cols != 0 ? rows * cols : 1) * item);

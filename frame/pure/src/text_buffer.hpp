@@ -47,6 +47,9 @@ class TextBuffer {
  public:
   TextBuffer() = default;
   explicit TextBuffer(const TextStorage& storage) noexcept : storage_(&storage) {}
+  // Over a storage whose handle is given from the start (it may name room
+  // that exists before any block is made).
+  TextBuffer(const TextStorage& storage, void* handle) noexcept : handle_(handle), storage_(&storage) {}
   TextBuffer(const TextBuffer&) = delete;
   TextBuffer& operator=(const TextBuffer&) = delete;
   TextBuffer(TextBuffer&& other) noexcept

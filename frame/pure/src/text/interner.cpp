@@ -5,19 +5,55 @@
 
 namespace ak::text {
 
-std::uint32_t TokenInterner::slow_id(std::string_view token) {
-  std::string_view text = token;
-  if (transform_ != nullptr) {
-    std::string transformed = transform_(token);
-    if (const auto found = by_text_.find(transformed); found != by_text_.end()) return found->second;
-    text = transformed_.emplace_back(std::move(transformed));
-  } else if (const auto found = by_text_.find(text); found != by_text_.end()) {
-    return found->second;
+std::int64_t TokenInterner::find(std::string_view text) const {
+  if (texts_.size() <= kLinear) {
+    for (std::size_t i = 0; i < texts_.size(); ++i) {
+      if (texts_[i] == text) return static_cast<std::int64_t>(i);
+    }
+    return -1;
   }
+  const auto found = by_text_.find(text);
+  return found != by_text_.end() ? static_cast<std::int64_t>(found->second) : -1;
+}
+
+std::string_view TokenInterner::keep(std::string_view text) {
+  char* copy;
+  if (text.size() <= kArena - arena_used_) {
+    copy = arena_ + arena_used_;
+    arena_used_ += text.size();
+  } else {
+    copy = kept_.emplace_back(std::make_unique<char[]>(text.size() != 0 ? text.size() : 1)).get();
+  }
+  std::memcpy(copy, text.data(), text.size());
+  return {copy, text.size()};
+}
+
+std::uint32_t TokenInterner::slow_id(std::string_view token) {
+  if (transform_ == nullptr) return intern(token, false);
+  const std::string transformed = transform_(token);
+  return intern(transformed, true);
+}
+
+std::uint32_t TokenInterner::word_id(std::uint64_t word, const char* p, std::size_t n) {
+  const std::uint64_t text_word = word_transform_ != nullptr ? word_transform_(word, n) : 0;
+  if (text_word == 0) return slow_id(std::string_view(p, n));
+  char text[8];
+  std::memcpy(text, &text_word, sizeof text);
+  return intern(std::string_view(text, n), true);
+}
+
+std::uint32_t TokenInterner::intern(std::string_view text, bool copy) {
+  if (const std::int64_t found = find(text); found >= 0) return static_cast<std::uint32_t>(found);
   if (texts_.size() >= std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+  if (copy) text = keep(text);
   const auto id = static_cast<std::uint32_t>(texts_.size());
   texts_.push_back(text);
-  by_text_.emplace(text, id);
+  if (texts_.size() == kLinear + 1) {
+    // Past the linear search: every text so far goes into the map.
+    for (std::size_t i = 0; i < texts_.size(); ++i) by_text_.emplace(texts_[i], static_cast<std::uint32_t>(i));
+  } else if (texts_.size() > kLinear + 1) {
+    by_text_.emplace(text, id);
+  }
   return id;
 }
 

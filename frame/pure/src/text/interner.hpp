@@ -12,17 +12,24 @@
 //
 // Texts of untransformed tokens are views into the tokens' own bytes, which
 // the caller keeps alive as long as the interner.
+//
+// Set-up is cheap, as a reader makes one interner per call: the table is
+// marked empty by one bit a slot rather than cleared, the first texts are
+// kept and searched inline, and a hash map is made only for a column with
+// many distinct texts.
 #pragma once
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "small_vector.hpp"
 
 namespace ak::text {
 
@@ -30,8 +37,13 @@ class TokenInterner {
  public:
   // Text of a token; null: the token itself.
   using Transform = std::string (*)(std::string_view token);
+  // The same transform for a token of n <= 8 bytes given as one word (byte k
+  // of the token is bits 8k..8k+7, zero above n): the text's n bytes as a
+  // word, or 0 where only the full transform can tell (non-ASCII bytes).
+  using WordTransform = std::uint64_t (*)(std::uint64_t word, std::size_t n);
 
-  explicit TokenInterner(Transform transform = nullptr) noexcept : transform_(transform) {}
+  explicit TokenInterner(Transform transform = nullptr, WordTransform word_transform = nullptr) noexcept
+      : transform_(transform), word_transform_(word_transform) {}
   TokenInterner(const TokenInterner&) = delete;
   TokenInterner& operator=(const TokenInterner&) = delete;
 
@@ -40,10 +52,13 @@ class TokenInterner {
   std::uint32_t id(const char* p, std::size_t n, const char* begin, const char* end) {
     if (n > 8) return slow_id(std::string_view(p, n));
     const std::uint64_t word = token_word(p, n, begin, end);
-    Slot& slot = slots_[slot_of(word, n)];
-    if (slot.word == word && slot.size == n) return slot.id;
-    const std::uint32_t found = slow_id(std::string_view(p, n));
+    const std::size_t at = slot_of(word, n);
+    Slot& slot = slots_[at];
+    const std::uint64_t bit = std::uint64_t{1} << (at % 64);
+    if ((filled_[at / 64] & bit) != 0 && slot.word == word && slot.size == n) return slot.id;
+    const std::uint32_t found = word_id(word, p, n);
     slot = Slot{word, static_cast<std::uint32_t>(n), found};
+    filled_[at / 64] |= bit;
     return found;
   }
 
@@ -52,11 +67,16 @@ class TokenInterner {
 
  private:
   struct Slot {
-    std::uint64_t word = 0;
-    std::uint32_t size = 0;  // 0: empty (tokens are never empty)
-    std::uint32_t id = 0;
+    std::uint64_t word;
+    std::uint32_t size;
+    std::uint32_t id;
   };
   static constexpr unsigned kSlotBits = 7;
+  static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
+  // Distinct texts searched one by one before a hash map pays.
+  static constexpr std::size_t kLinear = 16;
+  // Bytes of transformed texts kept inline.
+  static constexpr std::size_t kArena = 256;
 
   // The n <= 8 bytes at p, zero-padded; loads stay within [begin, end).
   static std::uint64_t token_word(const char* p, std::size_t n, const char* begin, const char* end) noexcept {
@@ -79,12 +99,25 @@ class TokenInterner {
   }
 
   std::uint32_t slow_id(std::string_view token);
+  // A token of up to eight bytes that missed the table.
+  std::uint32_t word_id(std::uint64_t word, const char* p, std::size_t n);
+  // The id of `text`, given one if new; a new text is copied first when
+  // `copy` (it does not live in the lines).
+  std::uint32_t intern(std::string_view text, bool copy);
+  // The id of a text already given one, or -1.
+  std::int64_t find(std::string_view text) const;
+  // A stable copy of a transformed text.
+  std::string_view keep(std::string_view text);
 
-  Slot slots_[std::size_t{1} << kSlotBits] = {};
+  Slot slots_[kSlots];  // slot i holds something only when bit i of filled_ is set
+  std::uint64_t filled_[kSlots / 64] = {};
   Transform transform_;
-  std::vector<std::string_view> texts_;
-  std::unordered_map<std::string_view, std::uint32_t> by_text_;
-  std::deque<std::string> transformed_;  // storage of transformed texts (stable addresses)
+  WordTransform word_transform_;
+  SmallVector<std::string_view, kLinear> texts_;
+  std::unordered_map<std::string_view, std::uint32_t> by_text_;  // filled once texts_ outgrows kLinear
+  char arena_[kArena];
+  std::size_t arena_used_ = 0;
+  std::vector<std::unique_ptr<char[]>> kept_;  // transformed texts beyond the arena
 };
 
 }  // namespace ak::text

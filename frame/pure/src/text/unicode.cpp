@@ -144,6 +144,19 @@ void append_escape(std::string& out, char32_t cp) {
 
 }  // namespace
 
+std::uint64_t normalize_symbol_word(std::uint64_t word, std::size_t) noexcept {
+  // The bytes above the token are zero, which no step below changes.
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+  if ((word & kHighs) != 0) return 0;
+  // Bytes 'A'..'Z': at least 'A' and not above 'Z' (no carries: every byte is below 0x80).
+  const std::uint64_t upper = (word + kOnes * (0x80 - 'A')) & ~(word + kOnes * (0x80 - 'Z' - 1)) & kHighs;
+  std::uint64_t lower = word | (upper >> 2);  // 0x80 >> 2 is the case bit
+  const auto first = static_cast<unsigned char>(lower);
+  if (first >= 'a' && first <= 'z') lower ^= 0x20;
+  return lower;
+}
+
 std::string normalize_symbol(std::string_view token) {
   std::string out;
   if (is_ascii(token)) {

@@ -19,6 +19,9 @@ namespace ak::text {
 // character replaced by its full upper-case mapping (not its title case).
 // Pure-ASCII tokens, the common case ("FE" -> "Fe"), take no table lookups.
 std::string normalize_symbol(std::string_view token);
+// normalize_symbol of an ASCII token of n <= 8 bytes held in one word (byte
+// k is bits 8k..8k+7, zero above n), as a word; 0 when a byte is not ASCII.
+std::uint64_t normalize_symbol_word(std::uint64_t word, std::size_t n) noexcept;
 
 // Appends the token in double quotes with the escaping of error messages:
 // '"' -> \", '\' -> \\, NUL -> \0; other control characters, characters that
