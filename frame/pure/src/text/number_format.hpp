@@ -59,8 +59,9 @@ char* write_uint(char* dst, std::uint64_t value, unsigned width) noexcept;
 namespace detail {
 
 // The inline range of a fixed format with Precision fraction digits: below
-// 2^kLimit in magnitude, twice |value| * 10^Precision fits 64 bits, and the
-// value has fraction bits (a shift of at least 1 in scaled_digits).
+// 2^kLimit in magnitude, twice |value| * 10^Precision fits 64 bits. It ends
+// at 2^52 at the latest: larger doubles are integers, left to the run-time
+// form.
 template <unsigned Precision>
 struct FixedRange {
   static constexpr std::uint64_t kScale = digits::kPow10[Precision];
