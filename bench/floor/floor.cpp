@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "text/float_parse.hpp"
+#include "huge_pages.hpp"
 #include "simd_path.hpp"
 #include "text/number_format.hpp"
 #include "text/tokenizer.hpp"
@@ -211,12 +212,15 @@ bool c_rows(PyObject* object, Rows& rows) {
 
 // Formats straight into a str sized for the longest rows, then trims it to
 // the length written. The rows run on the best code path, as the module's
-// writers do: row.template operator()<Path>(p, i) writes row i at p.
+// writers do: row.template operator()<Path>(p, i) writes row i at p. A large
+// block gets the huge-page advice the module's text blocks get; without it,
+// faulting its pages in costs about as much as formatting them.
 template <class Row>
 PyObject* write_rows(std::size_t n, std::size_t room, Row&& row) {
   PyObject* text = PyUnicode_New(static_cast<Py_ssize_t>(n * room + 1), 127);
   if (text == nullptr) return nullptr;
   char* const begin = static_cast<char*>(PyUnicode_DATA(text));
+  ak::advise_huge_pages(begin, n * room + 1);  // as the module's own text blocks
   char* p = begin;
   ak::run_on(ak::best_simd_path(), [&]<ak::SimdPath Path>() {
     for (std::size_t i = 0; i < n; ++i) p = row.template operator()<Path>(p, i);
