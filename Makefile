@@ -97,7 +97,7 @@ $(FUZZ_DIR)/fuzz_numbers: fuzz/fuzz_numbers.cpp $(NUMBER_SRC)
 $(FUZZ_DIR)/numbers_check: fuzz/numbers_check.cpp $(NUMBER_SRC)
 $(FUZZ_DIR)/numbers_check: FUZZ_FLAGS += -DAK_LIBFUZZER
 $(FUZZ_DIR)/fuzz_coordtext: fuzz/fuzz_coordtext.cpp $(COORD_SRC)
-$(FUZZ_DIR)/fuzz_writers: fuzz/fuzz_writers.cpp $(COORD_SRC)
+$(FUZZ_DIR)/fuzz_writers: fuzz/fuzz_writers.cpp $(COORD_SRC) atomlines/src/writer.cpp cellgeom/src/supercell.cpp
 $(FUZZ_DIR)/fuzz_atomlines: fuzz/fuzz_atomlines.cpp $(READER_SRC) atomlines/src/messages.cpp atomlines/src/reader.cpp atomlines/src/writer.cpp
 $(FUZZ_DIR)/fuzz_unicode: fuzz/fuzz_unicode.cpp $(UNICODE_SRC)
 $(FUZZ_DIR)/fuzz_minkowski: fuzz/fuzz_minkowski.cpp cellgeom/src/minkowski.cpp
@@ -185,9 +185,12 @@ test-numpy-oldest: wheel-build
 # --- Benchmarks --------------------------------------------------------------
 # The floors the benchmarks measure against (bench/floor/floor.cpp), built
 # beside the project with the same compiler and flags as its modules.
-$(FLOOR_SO): bench/floor/floor.cpp $(NUMBER_SRC) $(wildcard frame/pure/src/text/*.hpp) $(STAMP)
+# paths.cpp adds the writers and the supercell on each code path.
+FLOOR_SRC := bench/floor/floor.cpp bench/floor/paths.cpp $(COORD_SRC) atomlines/src/writer.cpp cellgeom/src/supercell.cpp
+$(FLOOR_SO): $(FLOOR_SRC) $(FUZZ_HEADERS) $(STAMP)
 	@mkdir -p $(dir $@)
 	g++ -std=c++20 -O3 -fPIC -shared -ffp-contract=off -fno-fast-math -DNDEBUG -Iframe/pure/src \
+		-Icoordtext/src -Iatomlines/src -Icellgeom/src \
 		-I"$$($(PY) -c 'import sysconfig; print(sysconfig.get_paths()["include"])')" \
 		-I"$$($(PY) -c 'import numpy; print(numpy.get_include())')" \
-		bench/floor/floor.cpp $(NUMBER_SRC) -o $@
+		$(FLOOR_SRC) -o $@

@@ -11,7 +11,7 @@ import numpy as np
 import _atomlines
 
 from bench.bench_coordtext import agree_floats, columns_of, table_rivals
-from bench.common import Case, same, same_array
+from bench.common import Case, path_rivals, same, same_array
 
 COL_TYPES = b"sffffffib"
 SYMBOLS = np.array(["H", "C", "N", "O", "Fe", "Cu"], dtype="<U2")
@@ -77,6 +77,8 @@ def cases(n: int, floor, before=None) -> list[Case]:
                  floors={"own formatter": lambda: floor.write_atoms(codepoints, floats, ints, bools)},
                  rivals={"python % loop": percent_loop},
                  agree=lambda name, ours, theirs: same(ours, theirs, "texts"), variant="s, 6 f, i, b")
+    write.rivals.update(path_rivals(
+        floor, lambda path: floor.write_atoms_on(path, codepoints, 2, floats, ints, bools, COL_TYPES)))
     if before is not None:
         read.rivals["before"] = lambda: before.read_atom_lines_rs(lines, COL_TYPES)
         write.rivals["before"] = lambda: before.write_atoms_rs(codepoints, 2, floats, ints, bools, COL_TYPES)

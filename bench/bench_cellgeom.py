@@ -17,7 +17,7 @@ import numpy as np
 
 import _cellgeom as cg
 
-from bench.common import Case, ensure_paths, same, same_array
+from bench.common import Case, ensure_paths, path_rivals, same, same_array
 
 ensure_paths()
 import minkowski_reference as ref  # noqa: E402
@@ -71,6 +71,7 @@ def supercell_cases(n: int, floor, before=None) -> list[Case]:
                     lambda cm=cell_major: cg.make_supercell_positions_rs(prim, points, cm),
                     floors={"one fill": lambda: floor.fill(rows)},
                     rivals={"numpy broadcast": numpy_fn}, agree=agree, variant=variant)
+        case.rivals.update(path_rivals(floor, lambda path, cm=cell_major: floor.supercell_on(path, prim, points, cm)))
         if before is not None:
             case.rivals["before"] = lambda cm=cell_major: before.make_supercell_positions_rs(prim, points, cm)
         out.append(case)

@@ -11,7 +11,7 @@ import numpy as np
 
 import _coordtext as ct
 
-from bench.common import Case, same, same_array
+from bench.common import Case, path_rivals, same, same_array
 
 ELEMENTS = ["H", "C", "N", "O", "Fe", "Cu", "Si", "Au"]
 
@@ -112,6 +112,7 @@ def xyz_cases(n: int, floor, before) -> list[Case]:
                  rivals={"python % loop": percent_loop,
                          "numpy.savetxt": lambda: savetxt(table, "%-2s %22.15f %22.15f %22.15f")},
                  agree=lambda name, ours, theirs: same(ours, theirs, "texts"))
+    write.rivals.update(path_rivals(floor, lambda path: floor.format_xyz_on(path, symbols, pos)))
     if before is not None:
         read.rivals["before"] = lambda: before.parse_xyz_block_rs(lines)
         write.rivals["before"] = lambda: before.format_xyz_block_rs(symbols, pos)
@@ -162,6 +163,7 @@ def poscar_cases(n: int, floor, before) -> list[Case]:
                  rivals={"python % loop": percent_loop,
                          "numpy.savetxt": lambda: savetxt(table, " %19.16f %19.16f %19.16f   %s   %s   %s")},
                  agree=lambda name, ours, theirs: same(ours, theirs, "texts"), variant="with flags")
+    write.rivals.update(path_rivals(floor, lambda path: floor.format_poscar_on(path, pos, flags)))
     if before is not None:
         read.rivals["before"] = lambda: before.parse_poscar_positions_rs(lines, True)
         write.rivals["before"] = lambda: before.format_poscar_positions_rs(pos, flags)
@@ -202,6 +204,7 @@ def xdatcar_cases(n: int, floor, before) -> list[Case]:
                          "numpy.savetxt": lambda: savetxt(pos, "  %11.8f %11.8f %11.8f",
                                                           header="Direct configuration=%6d" % 1)},
                  agree=agree_text)
+    write.rivals.update(path_rivals(floor, lambda path: floor.format_xdatcar_on(path, pos, 1)))
     if before is not None:
         read.rivals["before"] = lambda: before.parse_xdatcar_coords_rs(lines)
         write.rivals["before"] = lambda: before.format_xdatcar_config_rs(pos, 1)

@@ -121,6 +121,13 @@ def measure(case: Case, rounds: int = 5, batch_seconds: float = 0.05, slow_secon
     return case
 
 
+def path_rivals(floor, run: Callable[[str], Any]) -> dict[str, Callable[[], Any]]:
+    """The same call on each code path the machine supports ("path sse2",
+    ...), through the floors' module: timed beside ours and checked against
+    it, so that every path is shown to give the same result."""
+    return {f"path {name}": (lambda name=name: run(name)) for name in floor.paths()}
+
+
 # --- agreement helpers ------------------------------------------------------
 
 def same_array(ours, theirs, what: str = "values", ulps: int = 0) -> None:

@@ -2,15 +2,17 @@
 //
 //   write_fixed  against std::to_chars (fixed, exact) and, for finite values,
 //                snprintf("%*.*f") as a second exact reference;
-//   write_fixed<W, P> (the inline form) against write_fixed, and its digit
-//                groups on every eight-digit value;
+//   write_fixed<W, P, Path> (the inline form) against write_fixed, and its
+//                digit groups on every eight-digit value, on every code path
+//                the processor supports (simd_path.hpp);
 //   parse_float  against strtod (C locale) on grammar-valid tokens, and the
 //                accept/refuse decision against a plain statement of the grammar;
 //   scan_float   and, on x86-64, scan_float_vector against parse_float on
 //                tokens of every generator placed inside lines;
 //   parse_int64  against a reference that finds the first bad digit and the
 //                first overflowing prefix separately;
-//   write_int / write_uint against snprintf.
+//   write_int / write_uint against snprintf, write_int<W, Path> against
+//                write_int on every path.
 // Then times the functions (ns per call).
 //
 // Standalone:
@@ -42,12 +44,23 @@
 
 #include "text/float_parse.hpp"
 #include "text/int_parse.hpp"
+#include "simd_path.hpp"
 #include "text/number_format.hpp"
 
 namespace {
 
+using ak::SimdPath;
 using ak::text::fixed_max_len;
 using ak::text::int_max_len;
+
+// Calls f.template operator()<P>() for every code path P supported here.
+template <class F>
+void for_each_path(F&& f) {
+  if (ak::simd_path_supported(SimdPath::portable)) f.template operator()<SimdPath::portable>();
+  if (ak::simd_path_supported(SimdPath::sse2)) f.template operator()<SimdPath::sse2>();
+  if (ak::simd_path_supported(SimdPath::avx2)) f.template operator()<SimdPath::avx2>();
+  if (ak::simd_path_supported(SimdPath::avx512)) f.template operator()<SimdPath::avx512>();
+}
 
 // ---------------------------------------------------------------- references
 
@@ -196,39 +209,49 @@ bool check_fixed_one(Tally& t, double x, unsigned width, unsigned precision, boo
   return ok;
 }
 
-// The inline write_fixed<W, P> against the run-time form (itself checked
-// against the references above), byte for byte and in length.
-template <unsigned W, unsigned P>
+// The inline write_fixed<W, P, Path> against the run-time form (itself
+// checked against the references above), byte for byte and in length. The
+// bytes after the field are filled first, to catch a writer that returns
+// the right end but leaves part of its field unwritten.
+template <unsigned W, unsigned P, SimdPath Path>
 bool check_fixed_inline_one(Tally& t, double x) {
   static std::vector<char> got(4096), want(4096);
   ++t.cases;
-  char* end = ak::text::write_fixed<W, P>(got.data(), x);
+  std::memset(got.data(), '#', 400);
+  char* end = ak::text::write_fixed<W, P, Path>(got.data(), x);
   auto n = static_cast<std::size_t>(end - got.data());
   auto m = static_cast<std::size_t>(ak::text::write_fixed(want.data(), x, W, P) - want.data());
   const bool ok = n == m && std::memcmp(got.data(), want.data(), n) == 0;
   if (!ok) {
-    report(t, hex(x) + " inline w=" + std::to_string(W) + " p=" + std::to_string(P) + " got " +
-                  shown(got.data(), n) + " want " + shown(want.data(), m));
+    report(t, hex(x) + " inline w=" + std::to_string(W) + " p=" + std::to_string(P) + " path " +
+                  ak::simd_path_name(Path) + " got " + shown(got.data(), n) + " want " + shown(want.data(), m));
   }
   return ok;
 }
 
-template <unsigned W, unsigned P>
+template <unsigned W, unsigned P, SimdPath Path>
 void check_fixed_inline_both_signs(Tally& t, double x) {
-  check_fixed_inline_one<W, P>(t, x);
-  check_fixed_inline_one<W, P>(t, -x);
+  check_fixed_inline_one<W, P, Path>(t, x);
+  check_fixed_inline_one<W, P, Path>(t, -x);
 }
 
-// Every inline format a writer uses, and some around the digit-group edges.
+// Every inline format a writer uses, and some around the digit-group edges
+// and the limits of the AVX-512 form (at most 25 columns, at least 3 more
+// than the precision), on every path.
 void check_fixed_inline(Tally& t, double x) {
-  check_fixed_inline_both_signs<22, 15>(t, x);
-  check_fixed_inline_both_signs<19, 16>(t, x);
-  check_fixed_inline_both_signs<11, 8>(t, x);
-  check_fixed_inline_both_signs<16, 8>(t, x);
-  check_fixed_inline_both_signs<0, 1>(t, x);
-  check_fixed_inline_both_signs<12, 7>(t, x);
-  check_fixed_inline_both_signs<3, 9>(t, x);
-  check_fixed_inline_both_signs<30, 14>(t, x);
+  for_each_path([&]<SimdPath Path>() {
+    check_fixed_inline_both_signs<22, 15, Path>(t, x);
+    check_fixed_inline_both_signs<19, 16, Path>(t, x);
+    check_fixed_inline_both_signs<11, 8, Path>(t, x);
+    check_fixed_inline_both_signs<16, 8, Path>(t, x);
+    check_fixed_inline_both_signs<0, 1, Path>(t, x);
+    check_fixed_inline_both_signs<12, 7, Path>(t, x);
+    check_fixed_inline_both_signs<3, 9, Path>(t, x);
+    check_fixed_inline_both_signs<30, 14, Path>(t, x);
+    check_fixed_inline_both_signs<25, 16, Path>(t, x);
+    check_fixed_inline_both_signs<18, 15, Path>(t, x);
+    check_fixed_inline_both_signs<4, 1, Path>(t, x);
+  });
 }
 
 bool check_parse_one(Tally& t, std::string_view token) {
@@ -289,15 +312,32 @@ bool check_write_int_one(Tally& t, std::uint64_t bits, unsigned width) {
   int k2 = std::snprintf(want + 32, 32, "%*llu", static_cast<int>(width),
                          static_cast<unsigned long long>(bits));
   ok = ok && e - got == k2 && std::memcmp(got, want + 32, static_cast<std::size_t>(k2)) == 0;
-  // The inline form for the atom-line writer's width, against the general one.
-  if (width == 8) {
-    char inl[64], gen[64];
-    char* ei = ak::text::write_int<8>(inl, static_cast<std::int64_t>(bits));
-    char* eg = ak::text::write_int(gen, static_cast<std::int64_t>(bits), 8);
-    ok = ok && ei - inl == eg - gen && std::memcmp(inl, gen, static_cast<std::size_t>(eg - gen)) == 0;
-  }
   if (!ok) report(t, "integer " + std::to_string(bits) + " w=" + std::to_string(width));
   return ok;
+}
+
+// The inline form for the atom-line writer's width, and a wider one, against
+// the general form, on every path.
+template <unsigned W>
+bool check_write_int_inline_one(Tally& t, std::int64_t value) {
+  bool ok = true;
+  for_each_path([&]<SimdPath Path>() {
+    ++t.cases;
+    char inl[64], gen[64];
+    std::memset(inl, '#', sizeof inl);
+    char* ei = ak::text::write_int<W, Path>(inl, value);
+    char* eg = ak::text::write_int(gen, value, W);
+    if (ei - inl != eg - gen || std::memcmp(inl, gen, static_cast<std::size_t>(eg - gen)) != 0) {
+      ok = false;
+      report(t, "inline integer " + std::to_string(value) + " w=" + std::to_string(W) + " path " +
+                    ak::simd_path_name(Path) + " got " + shown(inl, static_cast<std::size_t>(ei - inl)));
+    }
+  });
+  return ok;
+}
+
+bool check_write_int_inline(Tally& t, std::int64_t value) {
+  return check_write_int_inline_one<8>(t, value) & check_write_int_inline_one<12>(t, value);
 }
 
 
@@ -918,6 +958,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint64_t bits;
     std::memcpy(&bits, data, 8);
     check_write_int_one(t, bits, data[8] % 30);
+    check_write_int_inline(t, static_cast<std::int64_t>(bits));
+    check_write_int_inline(t, static_cast<std::int64_t>(bits) >> (data[9] % 64));
   }
   if (t.mismatches != 0) std::abort();
   return 0;
@@ -1117,24 +1159,28 @@ void run_timings() {
               fixed_time(coords, 19, 16), to_chars_time(coords, 16));
   std::printf("  write_fixed  (16,8)  up to 1e7:                     %6.1f   to_chars %6.1f\n",
               fixed_time(wide, 16, 8), to_chars_time(wide, 8));
-  auto inline_time = [&]<unsigned W, unsigned P>(const std::vector<double>& xs) {
-    return ns_per_call(calls, [&] {
-      for (int k = 0; k < kRounds; ++k) {
-        char* o = out.data();
-        for (double x : xs) {
-          o = ak::text::write_fixed<W, P>(o, x);
-          if (o > out.data() + out.size() - 400) o = out.data();
+  // The inline forms on each path (called from baseline code here: the
+  // writers inline them into loops compiled for the path, which is faster).
+  for_each_path([&]<SimdPath Path>() {
+    auto inline_time = [&]<unsigned W, unsigned P>(const std::vector<double>& xs) {
+      return ns_per_call(calls, [&] {
+        for (int k = 0; k < kRounds; ++k) {
+          char* o = out.data();
+          for (double x : xs) {
+            o = ak::text::write_fixed<W, P, Path>(o, x);
+            if (o > out.data() + out.size() - 400) o = out.data();
+          }
+          sink = static_cast<double>(o - out.data());
         }
-        sink = static_cast<double>(o - out.data());
-      }
-    });
-  };
-  std::printf("  write_fixed<22,15> inline, coordinates:            %6.1f\n",
-              inline_time.operator()<22, 15>(coords));
-  std::printf("  write_fixed<19,16> inline, coordinates:            %6.1f\n",
-              inline_time.operator()<19, 16>(coords));
-  std::printf("  write_fixed<16,8>  inline, up to 1e7:              %6.1f\n",
-              inline_time.operator()<16, 8>(wide));
+      });
+    };
+    std::printf("  write_fixed<22,15> inline, coordinates, %-8s    %6.1f\n", ak::simd_path_name(Path),
+                inline_time.template operator()<22, 15>(coords));
+    std::printf("  write_fixed<19,16> inline, coordinates, %-8s    %6.1f\n", ak::simd_path_name(Path),
+                inline_time.template operator()<19, 16>(coords));
+    std::printf("  write_fixed<16,8>  inline, up to 1e7, %-8s      %6.1f\n", ak::simd_path_name(Path),
+                inline_time.template operator()<16, 8>(wide));
+  });
   std::printf("  write_int    (8) small integers:                    %6.1f\n",
               ns_per_call(calls, [&] {
                 for (int k = 0; k < kRounds; ++k) {
@@ -1192,39 +1238,44 @@ int main(int argc, char** argv) {
     check_fixed_slow_cases(slow, r, count(4e5));
     tallies.push_back(slow);
 
-    // The digit groups of the inline form, for every eight-digit value.
-    // Every value at scale 1 and above, a random sample below (the bounded run).
-    Tally groups{scale >= 1 ? "eight-digit groups, all 10^8" : "eight-digit groups, sampled"};
+    // The digit groups of the inline form, for every eight-digit value, on
+    // every path. Every value at scale 1 and above, a random sample below
+    // (the bounded run).
+    Tally groups{scale >= 1 ? "eight-digit groups, all 10^8, every path" : "eight-digit groups, sampled, every path"};
     const bool every_group = scale >= 1;
-    for (std::uint64_t i = 0, n = every_group ? 100000000 : count(1e8); i < n; ++i) {
-      const auto v = static_cast<std::uint32_t>(every_group ? i : r.below(100000000));
-      char got[8];
-      ak::text::digits::put_eight(got, v);
-      std::uint32_t back = 0;
-      bool ok = true;
-      for (char c : got) {
-        ok &= c >= '0' && c <= '9';
-        back = back * 10 + static_cast<std::uint32_t>(c - '0');
+    for_each_path([&]<SimdPath Path>() {
+      for (std::uint64_t i = 0, n = every_group ? 100000000 : count(1e8); i < n; ++i) {
+        const auto v = static_cast<std::uint32_t>(every_group ? i : r.below(100000000));
+        char got[8];
+        ak::text::digits::put_eight_on<Path>(got, v);
+        std::uint32_t back = 0;
+        bool ok = true;
+        for (char c : got) {
+          ok &= c >= '0' && c <= '9';
+          back = back * 10 + static_cast<std::uint32_t>(c - '0');
+        }
+        ++groups.cases;
+        ok &= back == v;
+        if (!ok) report(groups, std::string("put_eight ") + ak::simd_path_name(Path) + " " + std::to_string(v) + " got " + shown(got, 8));
       }
-      ++groups.cases;
-      ok &= back == v;
-      if (!ok) report(groups, "put_eight " + std::to_string(v) + " got " + shown(got, 8));
-    }
-    for (std::uint64_t i = 0, n = count(1e6); i < n; ++i) {
-      const std::uint64_t v = r.below(10000000000000000ull);
-      char got[16];
-      ak::text::digits::put_sixteen(got, v);
-      char want[17];
-      std::snprintf(want, sizeof want, "%016llu", static_cast<unsigned long long>(v));
-      ++groups.cases;
-      if (std::memcmp(got, want, 16) != 0) report(groups, "put_sixteen " + std::string(want) + " got " + shown(got, 16));
-    }
+      for (std::uint64_t i = 0, n = count(1e6); i < n; ++i) {
+        const std::uint64_t v = r.below(10000000000000000ull);
+        char got[16];
+        ak::text::digits::put_sixteen_on<Path>(got, v);
+        char want[17];
+        std::snprintf(want, sizeof want, "%016llu", static_cast<unsigned long long>(v));
+        ++groups.cases;
+        if (std::memcmp(got, want, 16) != 0)
+          report(groups, std::string("put_sixteen ") + ak::simd_path_name(Path) + " " + std::string(want) + " got " + shown(got, 16));
+      }
+    });
     tallies.push_back(groups);
 
     Tally inl{"write_fixed<W,P> inline"};
     for (std::uint64_t i = 0, n = count(3e6); i < n; ++i) check_fixed_inline(inl, random_double(r));
     // Every power of two and its neighbours: the edges of the inline range
-    // (2^10, 2^14, 2^37 in magnitude) and the shifts around 127.
+    // (2^9, 2^13, 2^36 in magnitude), the shifts around 127 and the fit of
+    // the AVX-512 form.
     for (int e = -1074; e <= 1023; ++e) {
       const double x = std::ldexp(1.0, e);
       check_fixed_inline(inl, x);
@@ -1233,6 +1284,15 @@ int main(int argc, char** argv) {
     }
     for (double x : {0.0, double{HUGE_VAL}, double{NAN}, 0.5, 9.5, 99.5, 99.999999995, 999.9999999999999, 1e7 - 0.000000005})
       check_fixed_inline(inl, x);
+    // Values that round up to the next power of ten, at the field widths:
+    // the integer length, and with it the fit, change in the rounding.
+    for (int e = 0; e <= 18; ++e)
+      for (int p : {8, 15, 16}) {
+        const double x = std::pow(10.0, e) - 0.5 * std::pow(10.0, -p);
+        check_fixed_inline(inl, x);
+        check_fixed_inline(inl, std::nextafter(x, 0.0));
+        check_fixed_inline(inl, std::nextafter(x, HUGE_VAL));
+      }
     tallies.push_back(inl);
   }
 
@@ -1374,6 +1434,20 @@ int main(int argc, char** argv) {
                             0x7fffffffffffffffull, 0xffffffffffffffffull})
       for (unsigned wd : {0u, 6u, 8u, 25u}) check_write_int_one(w, b, wd);
     tallies.push_back(w);
+
+    Tally wi{"write_int<8>, <12> inline, every path"};
+    for (std::uint64_t i = 0, n = count(3e6); i < n; ++i) {
+      std::uint64_t bits = r.next() >> r.below(64);
+      if (r.coin()) bits = std::uint64_t{0} - bits;
+      check_write_int_inline(wi, static_cast<std::int64_t>(bits));
+    }
+    // Every value of up to eight characters' edge: each power of ten and its
+    // neighbours, both signs.
+    for (std::int64_t p = 1; p <= 1000000000000000000; p *= 10)
+      for (std::int64_t v : {p - 1, p, p + 1})
+        for (std::int64_t s : {1, -1}) check_write_int_inline(wi, s * v);
+    for (std::int64_t v : {std::int64_t{0}, INT64_MAX, INT64_MIN, INT64_MIN + 1}) check_write_int_inline(wi, v);
+    tallies.push_back(wi);
   }
 
   std::uint64_t total = 0, bad = 0;

@@ -267,6 +267,10 @@ def test_write_example_line():
     (dict(col_types=b"f", floats=[1234567890.5, -0.0]), " 1234567890.50000000\n" + " " * 6 + "-0.00000000\n"),
     (dict(col_types=b"f", floats=[math.nan, -math.inf]), " " * 14 + "NaN\n" + " " * 13 + "-inf\n"),
     (dict(col_types=b"i", ints=[123456789012, -(2**63)]), " 123456789012\n -9223372036854775808\n"),
+    # integer fields around their eight columns, both signs
+    (dict(col_types=b"i", ints=[99999999, -9999999]), " 99999999\n -9999999\n"),
+    (dict(col_types=b"i", ints=[100000000, -10000000]), " 100000000\n -10000000\n"),
+    (dict(col_types=b"i", ints=[0, -1]), "        0\n       -1\n"),
 ])
 def test_write_layouts(kwargs, expected):
     assert write_simple(["H", "O"], **kwargs) == expected
@@ -280,6 +284,16 @@ def test_write_layouts(kwargs, expected):
     ([ord("\u00e9"), ord("\U0001F600")], 4, "\u00e9\U0001F600  "),  # padded by characters
     ([ord("N"), ord("a")], 1, "Na"),  # wider than the field: written whole
     ([], 2, "  "),  # no columns at all
+    # short ASCII symbols are stored without a branch on their end: what
+    # follows the 0 must not show, and a later non-ASCII one must not either
+    ([ord("H"), 0, 0xE9], 2, "H "),
+    ([ord("H"), 0, ord("x"), ord("y")], 1, "H"),
+    ([ord("F"), 0xE9, 0], 3, "F\u00e9 "),
+    ([ord("F"), 0xD800, 0], 2, "F "),
+    ([ord("a")] * 16, 16, "a" * 16),
+    ([ord("a")] * 16, 17, "a" * 16 + " "),
+    ([ord("a")] * 17, 16, "a" * 17),
+    ([ord("a")] * 3 + [0] * 13, 16, "aaa" + " " * 13),
 ])
 def test_write_symbol_decoding(points, width, expected):
     cp = np.array([points], dtype=np.uint32).reshape(1, len(points))

@@ -302,6 +302,29 @@ def test_fixed_format_worked_examples(writer, value, field):
         assert text == expected_block(writer, [[value, 0.0, 0.0]])
 
 
+def width_edges(p):
+    """Values where a field's text changes length: powers of ten and the
+    values that round up to them at precision p, the powers of two around
+    the inline forms' range limits, each with its neighbours and both signs."""
+    out = []
+    for e in range(20):
+        for x in (10.0**e, 10.0**e - 0.5 * 10.0**-p):
+            out += [x, math.nextafter(x, 0.0), math.nextafter(x, math.inf)]
+    for k in (8, 9, 10, 12, 13, 14, 35, 36, 37, 51, 52, 53, 63, 64):
+        x = 2.0**k
+        out += [x, math.nextafter(x, 0.0), math.nextafter(x, math.inf)]
+    return out + [-x for x in out]
+
+
+@pytest.mark.parametrize("writer", list(WRITERS))
+def test_fixed_format_at_width_edges(writer):
+    # the vector forms lay a field out for its width and hand wider numbers
+    # to the general form: the switch happens at these values
+    _, w, p, _ = WRITERS[writer]
+    rows = [[x, -x, 0.5] for x in width_edges(p)]
+    assert written(writer, rows) == expected_block(writer, rows)
+
+
 def test_nan_is_written_without_sign():
     neg_nan = -np.abs(np.float64(np.nan))
     assert np.signbit(neg_nan)

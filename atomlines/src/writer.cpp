@@ -56,6 +56,27 @@ std::size_t symbol_room(std::size_t cols, std::size_t width) {
 // symbol_room() bytes at p.
 char* put_short_symbol(TextBuffer& out, char* p, const char* element, std::size_t n, std::ptrdiff_t stride,
                        std::size_t width) {
+  // The usual symbol: a few ASCII code points. One and two letters are mixed
+  // in real data, so every code point of the row is stored without a branch
+  // on where the symbol ends; the count stops at the first 0, the padding
+  // then covers what was stored past it. Anything else takes the loop below.
+  if (n <= kPadBlock && width <= kPadBlock) {
+    std::size_t chars = 0;
+    bool ended = false, plain = true;
+    const char* e = element;
+    for (std::size_t j = 0; j < n; ++j, e += stride) {
+      std::uint32_t cp;
+      std::memcpy(&cp, e, sizeof cp);
+      ended |= cp == 0;
+      plain &= ended || cp < 0x80;
+      p[j] = static_cast<char>(cp);
+      chars += !ended;
+    }
+    if (plain) {
+      std::memcpy(p + chars, "                ", kPadBlock);  // pads to width, covers bytes past the end
+      return p + (chars < width ? width : chars);
+    }
+  }
   std::size_t chars = 0;
   for (std::size_t j = 0; j < n; ++j, element += stride) {
     std::uint32_t cp;
@@ -94,7 +115,7 @@ void append_long_symbol(TextBuffer& out, const char* element, std::size_t n, std
 TextBuffer write_atom_block(const StridedView<std::uint32_t>& sym_codepoints, std::uint64_t sym_width,
                             const StridedView<double>& float_mat, const StridedView<std::int64_t>& int_mat,
                             const StridedView<std::uint8_t>& bool_mat, std::span<const std::uint8_t> col_types,
-                            TextBuffer out) {
+                            TextBuffer out, SimdPath path) {
   const std::size_t natoms = sym_codepoints.rows;
   if (natoms == 0) return out;
 
@@ -167,49 +188,51 @@ TextBuffer write_atom_block(const StridedView<std::uint32_t>& sym_codepoints, st
   // can the text, and the call ends here rather than after filling memory.
   out.reserve_items(natoms, line_min, row_room);
 
-  for (std::size_t row = 0; row < natoms; ++row) {
-    // Rows only of the matrices read: the others may have fewer rows.
-    const char* const floats = fcols != 0 ? float_mat.row_ptr(row) : nullptr;
-    const char* const ints = icols != 0 ? int_mat.row_ptr(row) : nullptr;
-    const char* const bools = bcols != 0 ? bool_mat.row_ptr(row) : nullptr;
-    char* p = out.ensure(row_room, row, natoms);
-    for (const Field& field : fields) {
-      switch (field.code) {
-        case kStrCode:
-          if (!long_symbols) {
-            p = put_short_symbol(out, p, sym_codepoints.row_ptr(row), sym_cols, sym_codepoints.stride1, width);
-          } else {
-            out.advance_to(p);
-            append_long_symbol(out, sym_codepoints.row_ptr(row), sym_cols, sym_codepoints.stride1, width);
-            p = out.ensure(row_room, row, natoms);
+  run_on(path, [&]<SimdPath Path>() {
+    for (std::size_t row = 0; row < natoms; ++row) {
+      // Rows only of the matrices read: the others may have fewer rows.
+      const char* const floats = fcols != 0 ? float_mat.row_ptr(row) : nullptr;
+      const char* const ints = icols != 0 ? int_mat.row_ptr(row) : nullptr;
+      const char* const bools = bcols != 0 ? bool_mat.row_ptr(row) : nullptr;
+      char* p = out.ensure(row_room, row, natoms);
+      for (const Field& field : fields) {
+        switch (field.code) {
+          case kStrCode:
+            if (!long_symbols) {
+              p = put_short_symbol(out, p, sym_codepoints.row_ptr(row), sym_cols, sym_codepoints.stride1, width);
+            } else {
+              out.advance_to(p);
+              append_long_symbol(out, sym_codepoints.row_ptr(row), sym_cols, sym_codepoints.stride1, width);
+              p = out.ensure(row_room, row, natoms);
+            }
+            break;
+          case kFloatCode: {
+            double value;
+            std::memcpy(&value, floats + field.offset, sizeof value);
+            *p++ = ' ';
+            p = text::write_fixed<kFloatWidth, kFloatPrecision, Path>(p, value);
+            break;
           }
-          break;
-        case kFloatCode: {
-          double value;
-          std::memcpy(&value, floats + field.offset, sizeof value);
-          *p++ = ' ';
-          p = text::write_fixed<kFloatWidth, kFloatPrecision>(p, value);
-          break;
+          case kIntCode: {
+            std::int64_t value;
+            std::memcpy(&value, ints + field.offset, sizeof value);
+            *p++ = ' ';
+            p = text::write_int<kIntWidth, Path>(p, value);
+            break;
+          }
+          case kBoolCode:
+            std::memcpy(p, "  F", 3);
+            p[2] = static_cast<char>('F' + (bools[field.offset] != 0) * ('T' - 'F'));  // mixed data: no branch
+            p += 3;
+            break;
+          default:  // not reached: codes that write nothing are not made fields
+            break;
         }
-        case kIntCode: {
-          std::int64_t value;
-          std::memcpy(&value, ints + field.offset, sizeof value);
-          *p++ = ' ';
-          p = text::write_int<kIntWidth>(p, value);
-          break;
-        }
-        case kBoolCode:
-          std::memcpy(p, "  F", 3);
-          if (bools[field.offset] != 0) p[2] = 'T';
-          p += 3;
-          break;
-        default:  // not reached: codes that write nothing are not made fields
-          break;
       }
+      *p++ = '\n';
+      out.advance_to(p);
     }
-    *p++ = '\n';
-    out.advance_to(p);
-  }
+  });
   return out;
 }
 

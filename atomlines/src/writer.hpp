@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <span>
 
+#include "simd_path.hpp"
 #include "strided.hpp"
 #include "text_buffer.hpp"
 
@@ -28,10 +29,11 @@ inline constexpr std::uint64_t kMaxSymbolWidth = 65535;
 // range" for the first symbol field when sym_width exceeds kMaxSymbolWidth;
 // both before anything is written. Room for the shortest possible text is
 // reserved up front, so a block too large for memory fails at once with
-// std::bad_alloc.
+// std::bad_alloc. `path` (supported here) picks the code path; every path
+// writes the same text.
 TextBuffer write_atom_block(const StridedView<std::uint32_t>& sym_codepoints, std::uint64_t sym_width,
                             const StridedView<double>& float_mat, const StridedView<std::int64_t>& int_mat,
                             const StridedView<std::uint8_t>& bool_mat, std::span<const std::uint8_t> col_types,
-                            TextBuffer out = TextBuffer());
+                            TextBuffer out = TextBuffer(), SimdPath path = best_simd_path());
 
 }  // namespace ak::atomlines

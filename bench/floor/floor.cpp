@@ -15,11 +15,13 @@
 //     direct-mapped table and shared by all its rows.
 // It checks nothing (the input is known to be well formed), normalises no
 // symbol, builds no message and keeps no line numbers. The writers' floors
-// format the same fields with the fastest exact formatter into one str sized
-// exactly; the supercell floor fills a new array of the output's size once.
+// format the same fields with the fastest exact formatter (the project's own,
+// on the best code path) into one str sized for the longest rows; the
+// supercell floor fills a new array of the output's size once.
 #include <Python.h>
 
 #define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
+#define PY_ARRAY_UNIQUE_SYMBOL akfloor_ARRAY_API  // shared with paths.cpp
 #include <numpy/arrayobject.h>
 
 #include <charconv>
@@ -28,6 +30,8 @@
 #include <string_view>
 #include <vector>
 
+#include "huge_pages.hpp"
+#include "simd_path.hpp"
 #include "text/float_parse.hpp"
 #include "text/line_tokens.hpp"
 #include "text/number_format.hpp"
@@ -247,14 +251,20 @@ bool c_rows(PyObject* object, Rows& rows) {
 }
 
 // Formats straight into a str sized for the longest rows, then trims it to
-// the length written.
+// the length written. The rows run on the best code path, as the module's
+// writers do: row.template operator()<Path>(p, i) writes row i at p. A large
+// block gets the huge-page advice the module's text blocks get; without it,
+// faulting its pages in costs about as much as formatting them.
 template <class Row>
 PyObject* write_rows(std::size_t n, std::size_t room, Row&& row) {
   PyObject* text = PyUnicode_New(static_cast<Py_ssize_t>(n * room + 1), 127);
   if (text == nullptr) return nullptr;
   char* const begin = static_cast<char*>(PyUnicode_DATA(text));
+  ak::advise_huge_pages(begin, n * room + 1);  // as the module's own text blocks
   char* p = begin;
-  for (std::size_t i = 0; i < n; ++i) p = row(p, i);
+  ak::run_on(ak::best_simd_path(), [&]<ak::SimdPath Path>() {
+    for (std::size_t i = 0; i < n; ++i) p = row.template operator()<Path>(p, i);
+  });
   if (PyUnicode_Resize(&text, p - begin) < 0) return nullptr;
   return text;
 }
@@ -263,14 +273,14 @@ PyObject* py_format_xyz(PyObject*, PyObject* args) {
   PyObject *symbols, *positions;
   Rows rows;
   if (!PyArg_ParseTuple(args, "O!O", &PyList_Type, &symbols, &positions) || !c_rows(positions, rows)) return nullptr;
-  return write_rows(rows.n, 80, [&](char* p, std::size_t i) {
+  return write_rows(rows.n, 80, [&]<ak::SimdPath Path>(char* p, std::size_t i) {
     const std::string_view s = utf8(PyList_GET_ITEM(symbols, i));
     std::memcpy(p, "  ", 2);
     std::memcpy(p, s.data(), s.size());
     p += s.size() < 2 ? 2 : s.size();
     for (int j = 0; j < 3; ++j) {
       *p++ = ' ';
-      p = ak::text::write_fixed<22, 15>(p, rows.data[3 * i + j]);
+      p = ak::text::write_fixed<22, 15, Path>(p, rows.data[3 * i + j]);
     }
     *p++ = '\n';
     return p;
@@ -282,10 +292,10 @@ PyObject* py_format_poscar(PyObject*, PyObject* args) {
   Rows rows;
   if (!PyArg_ParseTuple(args, "OO", &positions, &flags) || !c_rows(positions, rows)) return nullptr;
   const auto* frozen = static_cast<const std::uint8_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(flags)));
-  return write_rows(rows.n, 80, [&](char* p, std::size_t i) {
+  return write_rows(rows.n, 80, [&]<ak::SimdPath Path>(char* p, std::size_t i) {
     for (int j = 0; j < 3; ++j) {
       *p++ = ' ';
-      p = ak::text::write_fixed<19, 16>(p, rows.data[3 * i + j]);
+      p = ak::text::write_fixed<19, 16, Path>(p, rows.data[3 * i + j]);
     }
     for (int j = 0; j < 3; ++j) {
       std::memcpy(p, frozen[3 * i + j] ? "   F" : "   T", 4);
@@ -300,11 +310,11 @@ PyObject* py_format_xdatcar(PyObject*, PyObject* args) {
   PyObject* positions;
   Rows rows;
   if (!PyArg_ParseTuple(args, "O", &positions) || !c_rows(positions, rows)) return nullptr;
-  return write_rows(rows.n, 48, [&](char* p, std::size_t i) {
+  return write_rows(rows.n, 48, [&]<ak::SimdPath Path>(char* p, std::size_t i) {
     *p++ = ' ';
     for (int j = 0; j < 3; ++j) {
       *p++ = ' ';
-      p = ak::text::write_fixed<11, 8>(p, rows.data[3 * i + j]);
+      p = ak::text::write_fixed<11, 8, Path>(p, rows.data[3 * i + j]);
     }
     *p++ = '\n';
     return p;
@@ -322,17 +332,17 @@ PyObject* py_write_atoms(PyObject*, PyObject* args) {
   const auto* k = static_cast<const std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(ints)));
   const auto* b = static_cast<const std::uint8_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(bools)));
   const auto n = static_cast<std::size_t>(PyArray_DIM(reinterpret_cast<PyArrayObject*>(codepoints), 0));
-  return write_rows(n, 160, [&](char* p, std::size_t i) {
+  return write_rows(n, 160, [&]<ak::SimdPath Path>(char* p, std::size_t i) {
     std::memcpy(p, "  ", 2);
     std::size_t len = 0;
     for (const std::uint32_t* c = cp + i * width; len < width && c[len] != 0; ++len) p[len] = static_cast<char>(c[len]);
     p += len < 2 ? 2 : len;
     for (int j = 0; j < 6; ++j) {
       *p++ = ' ';
-      p = ak::text::write_fixed<16, 8>(p, f[6 * i + j]);
+      p = ak::text::write_fixed<16, 8, Path>(p, f[6 * i + j]);
     }
     *p++ = ' ';
-    p = ak::text::write_int(p, k[i], 8);
+    p = ak::text::write_int<8, Path>(p, k[i]);
     std::memcpy(p, b[i] ? "  T" : "  F", 3);
     p += 3;
     *p++ = '\n';
@@ -350,6 +360,18 @@ PyObject* py_fill(PyObject*, PyObject* args) {
   return result;
 }
 
+}  // namespace
+
+// The writers and the supercell on a named code path (paths.cpp).
+PyObject* floor_paths(PyObject*, PyObject*);
+PyObject* floor_format_xyz_on(PyObject*, PyObject* args);
+PyObject* floor_format_poscar_on(PyObject*, PyObject* args);
+PyObject* floor_format_xdatcar_on(PyObject*, PyObject* args);
+PyObject* floor_write_atoms_on(PyObject*, PyObject* args);
+PyObject* floor_supercell_on(PyObject*, PyObject* args);
+
+namespace {
+
 PyMethodDef methods[] = {
     {"xyz", py_xyz, METH_VARARGS, "parse_xyz_block_rs floor (lines, converter)"},
     {"poscar", py_poscar, METH_VARARGS, "parse_poscar_positions_rs floor, selective (lines, converter)"},
@@ -360,6 +382,14 @@ PyMethodDef methods[] = {
     {"format_xdatcar", py_format_xdatcar, METH_VARARGS, "format_xdatcar_config_rs floor, rows only (positions)"},
     {"write_atoms", py_write_atoms, METH_VARARGS, "write_atoms_rs floor (sym_codepoints, floats, ints, bools)"},
     {"fill", py_fill, METH_VARARGS, "a new (n, 3) float64 array filled once (n)"},
+    {"paths", floor_paths, METH_NOARGS, "names of the code paths supported here"},
+    {"format_xyz_on", floor_format_xyz_on, METH_VARARGS, "format_xyz_block on a path (path, symbols, positions)"},
+    {"format_poscar_on", floor_format_poscar_on, METH_VARARGS, "format_poscar_positions on a path (path, positions, flags)"},
+    {"format_xdatcar_on", floor_format_xdatcar_on, METH_VARARGS, "format_xdatcar_config on a path (path, positions, index)"},
+    {"write_atoms_on", floor_write_atoms_on, METH_VARARGS,
+     "write_atom_block on a path (path, sym_codepoints, sym_width, floats, ints, bools, col_types)"},
+    {"supercell_on", floor_supercell_on, METH_VARARGS,
+     "make_supercell_positions on a path (path, prim_positions, lattice_points, cell_major)"},
     {nullptr, nullptr, 0, nullptr},
 };
 

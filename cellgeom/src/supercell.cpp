@@ -12,11 +12,8 @@
 #include <cstring>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "failure.hpp"
+#include "simd_path.hpp"
 
 namespace ak::cellgeom {
 namespace {
@@ -31,56 +28,125 @@ inline Pair load_pair(const double* p) noexcept {
   return v;
 }
 
-// Outputs at least this large are written with non-temporal stores where the
-// machine has them: the lines go to memory without being read first and
-// without evicting the inputs, which pays once the output outgrows the caches.
-constexpr std::size_t kStreamBytes = std::size_t{8} << 20;
-#if defined(__SSE2__)
-constexpr bool kCanStream = true;
-#else
-constexpr bool kCanStream = false;
-#endif
+inline void store_pair(double* p, Pair v) noexcept { std::memcpy(p, &v, sizeof v); }
 
-// Stores a pair at p; a streamed store needs p 16-byte aligned.
-template <bool Stream>
-inline void store_pair(double* p, Pair v) noexcept {
-#if defined(__SSE2__)
-  if constexpr (Stream) {
-    _mm_stream_pd(p, reinterpret_cast<__m128d&>(v));
-    return;
-  }
-#endif
-  std::memcpy(p, &v, sizeof v);
-}
+// Every path writes with ordinary stores. Non-temporal stores measured
+// slower at every size: a result of up to a few tens of MiB is most often
+// memory the allocator hands back still cached, and a larger one is fresh
+// memory whose pages the kernel has just zeroed, which leaves them cached
+// in turn; streaming around the cache wins neither.
 
 // out[k] = row[k % 3] + run[k] (or run[k] + row[k % 3]: the primitive
 // position is always the left operand) for k < count, count a multiple of 3.
-// Six doubles a step, the row's pattern (x, y, z, x, y, z) as three pairs; a
-// streamed block that starts between two pairs writes its first double alone
-// and goes on with the pattern shifted by one.
-template <bool RowIsLeft, bool Stream>
+// Six doubles a step, the row's pattern (x, y, z, x, y, z) as three pairs.
+template <bool RowIsLeft>
 inline void add_block(double* out, const double* run, std::size_t count, const double (&row)[3]) noexcept {
-  const auto add = [](double r, double v) { return RowIsLeft ? r + v : v + r; };
+  const Pair a = {row[0], row[1]}, b = {row[2], row[0]}, c = {row[1], row[2]};
   std::size_t k = 0;
-  std::size_t phase = 0;  // row[phase] goes with out[k]
-  if (Stream && reinterpret_cast<std::uintptr_t>(out) % 16 != 0) {
-    out[0] = add(row[0], run[0]);
-    k = phase = 1;
-  }
-  const double pattern[8] = {row[0], row[1], row[2], row[0], row[1], row[2], row[0], row[1]};
-  const Pair a = {pattern[phase], pattern[phase + 1]};
-  const Pair b = {pattern[phase + 2], pattern[phase + 3]};
-  const Pair c = {pattern[phase + 4], pattern[phase + 5]};
   for (; k + 6 <= count; k += 6) {
     const Pair r0 = load_pair(run + k), r1 = load_pair(run + k + 2), r2 = load_pair(run + k + 4);
-    store_pair<Stream>(out + k, RowIsLeft ? a + r0 : r0 + a);
-    store_pair<Stream>(out + k + 2, RowIsLeft ? b + r1 : r1 + b);
-    store_pair<Stream>(out + k + 4, RowIsLeft ? c + r2 : r2 + c);
+    store_pair(out + k, RowIsLeft ? a + r0 : r0 + a);
+    store_pair(out + k + 2, RowIsLeft ? b + r1 : r1 + b);
+    store_pair(out + k + 4, RowIsLeft ? c + r2 : r2 + c);
   }
-  for (; k < count; ++k) {
-    out[k] = add(row[phase], run[k]);
-    phase = phase == 2 ? 0 : phase + 1;
+  for (std::size_t phase = 0; k < count; ++k, phase = phase == 2 ? 0 : phase + 1) {
+    out[k] = RowIsLeft ? row[phase] + run[k] : run[k] + row[phase];
   }
+}
+
+#if AK_X86_PATHS
+// The same with ordinary stores of four doubles: twelve a step, the pattern
+// as three registers (x, y, z, x), (y, z, x, y), (z, x, y, z); the rest of
+// the block (fewer than twelve) by pairs.
+template <bool RowIsLeft>
+AK_TARGET_AVX2 inline void add_block_avx2(double* out, const double* run, std::size_t count,
+                                          const double (&row)[3]) noexcept {
+  const __m256d xyz = _mm256_setr_pd(row[0], row[1], row[2], 0.0);
+  const __m256d a = _mm256_permute4x64_pd(xyz, 0x24), b = _mm256_permute4x64_pd(xyz, 0x49),
+                c = _mm256_permute4x64_pd(xyz, 0x92);
+  // (No lambda for the sum: its body would not be compiled for AVX2.)
+#define AK_ADD(r, v) (RowIsLeft ? _mm256_add_pd(r, v) : _mm256_add_pd(v, r))
+  std::size_t k = 0;
+  for (; k + 12 <= count; k += 12) {
+    _mm256_storeu_pd(out + k, AK_ADD(a, _mm256_loadu_pd(run + k)));
+    _mm256_storeu_pd(out + k + 4, AK_ADD(b, _mm256_loadu_pd(run + k + 4)));
+    _mm256_storeu_pd(out + k + 8, AK_ADD(c, _mm256_loadu_pd(run + k + 8)));
+  }
+#undef AK_ADD
+  if (k != count) add_block<RowIsLeft>(out + k, run + k, count - k, row);
+}
+
+// With stores of eight doubles: 24 a step, the pattern as three registers,
+// and the rest of the block (fewer than 24) by masked loads and stores.
+template <bool RowIsLeft>
+AK_TARGET_AVX512 inline void add_block_avx512(double* out, const double* run, std::size_t count,
+                                              const double (&row)[3]) noexcept {
+  // (The zero-masking permutes keep GCC 12's headers from warning about an
+  // undefined source register.)
+  const __m512d xyz = _mm512_setr_pd(row[0], row[1], row[2], 0.0, 0.0, 0.0, 0.0, 0.0);
+  const __m512d pattern[3] = {_mm512_maskz_permutexvar_pd(0xff, _mm512_setr_epi64(0, 1, 2, 0, 1, 2, 0, 1), xyz),
+                              _mm512_maskz_permutexvar_pd(0xff, _mm512_setr_epi64(2, 0, 1, 2, 0, 1, 2, 0), xyz),
+                              _mm512_maskz_permutexvar_pd(0xff, _mm512_setr_epi64(1, 2, 0, 1, 2, 0, 1, 2), xyz)};
+#define AK_ADD(r, v) (RowIsLeft ? _mm512_add_pd(r, v) : _mm512_add_pd(v, r))
+  std::size_t k = 0;
+  for (; k + 24 <= count; k += 24) {
+    _mm512_storeu_pd(out + k, AK_ADD(pattern[0], _mm512_loadu_pd(run + k)));
+    _mm512_storeu_pd(out + k + 8, AK_ADD(pattern[1], _mm512_loadu_pd(run + k + 8)));
+    _mm512_storeu_pd(out + k + 16, AK_ADD(pattern[2], _mm512_loadu_pd(run + k + 16)));
+  }
+  for (int part = 0; k < count; k += 8, ++part) {
+    const std::size_t left = count - k;
+    const auto mask = static_cast<__mmask8>(left >= 8 ? 0xff : (1u << left) - 1);
+    _mm512_mask_storeu_pd(out + k, mask, AK_ADD(pattern[part], _mm512_maskz_loadu_pd(mask, run + k)));
+  }
+#undef AK_ADD
+}
+
+// Two blocks of the same run at once, for two outer rows: each chunk of the
+// run is loaded once for both.
+template <bool RowIsLeft>
+AK_TARGET_AVX512 inline void add_two_blocks_avx512(double* out0, double* out1, const double* run, std::size_t count,
+                                                   const double (&row0)[3], const double (&row1)[3]) noexcept {
+  const __m512i i0 = _mm512_setr_epi64(0, 1, 2, 0, 1, 2, 0, 1), i1 = _mm512_setr_epi64(2, 0, 1, 2, 0, 1, 2, 0),
+                i2 = _mm512_setr_epi64(1, 2, 0, 1, 2, 0, 1, 2);
+  const __m512d xyz0 = _mm512_setr_pd(row0[0], row0[1], row0[2], 0.0, 0.0, 0.0, 0.0, 0.0);
+  const __m512d xyz1 = _mm512_setr_pd(row1[0], row1[1], row1[2], 0.0, 0.0, 0.0, 0.0, 0.0);
+  const __m512d p00 = _mm512_maskz_permutexvar_pd(0xff, i0, xyz0), p01 = _mm512_maskz_permutexvar_pd(0xff, i1, xyz0),
+                p02 = _mm512_maskz_permutexvar_pd(0xff, i2, xyz0);
+  const __m512d p10 = _mm512_maskz_permutexvar_pd(0xff, i0, xyz1), p11 = _mm512_maskz_permutexvar_pd(0xff, i1, xyz1),
+                p12 = _mm512_maskz_permutexvar_pd(0xff, i2, xyz1);
+#define AK_ADD(r, v) (RowIsLeft ? _mm512_add_pd(r, v) : _mm512_add_pd(v, r))
+  std::size_t k = 0;
+  for (; k + 24 <= count; k += 24) {
+    const __m512d r0 = _mm512_loadu_pd(run + k), r1 = _mm512_loadu_pd(run + k + 8), r2 = _mm512_loadu_pd(run + k + 16);
+    _mm512_storeu_pd(out0 + k, AK_ADD(p00, r0));
+    _mm512_storeu_pd(out0 + k + 8, AK_ADD(p01, r1));
+    _mm512_storeu_pd(out0 + k + 16, AK_ADD(p02, r2));
+    _mm512_storeu_pd(out1 + k, AK_ADD(p10, r0));
+    _mm512_storeu_pd(out1 + k + 8, AK_ADD(p11, r1));
+    _mm512_storeu_pd(out1 + k + 16, AK_ADD(p12, r2));
+  }
+#undef AK_ADD
+  if (k != count) {
+    add_block_avx512<RowIsLeft>(out0 + k, run + k, count - k, row0);
+    add_block_avx512<RowIsLeft>(out1 + k, run + k, count - k, row1);
+  }
+}
+#endif
+
+// One block on the given path.
+template <SimdPath Path, bool RowIsLeft>
+inline void add_block_on(double* out, const double* run, std::size_t count, const double (&row)[3]) noexcept {
+#if AK_X86_PATHS
+  if constexpr (Path == SimdPath::avx512) {
+    add_block_avx512<RowIsLeft>(out, run, count, row);
+    return;
+  } else if constexpr (Path == SimdPath::avx2) {
+    add_block_avx2<RowIsLeft>(out, run, count, row);
+    return;
+  }
+#endif
+  add_block<RowIsLeft>(out, run, count, row);
 }
 
 // The first three columns of `v` as one run of 3 * rows doubles: the array's
@@ -98,31 +164,41 @@ const double* three_column_run(const StridedView<double>& v, std::vector<double>
   return copy.data();
 }
 
-// Inner rows per tile: a tile of the inner run (192 KiB) stays in the cache
-// while every outer row adds itself to it, so a long inner input is read from
-// memory once, not once per outer row.
-constexpr std::size_t kTileRows = 8192;
+// Inner rows per tile: a tile of the inner run (6 MiB) stays in the last-level
+// cache while every outer row adds itself to it, so a long inner input is read
+// from memory once, not once per outer row. Smaller tiles measured slower:
+// the output is then written as many interleaved streams, not front to back.
+constexpr std::size_t kTileRows = std::size_t{1} << 18;
 
-template <bool OuterIsPrim, bool Stream>
+template <SimdPath Path, bool OuterIsPrim>
 void fill(const StridedView<double>& outer, const double* inner_run, std::size_t inner_rows, double* out) noexcept {
   for (std::size_t first = 0; first < inner_rows; first += kTileRows) {
     const std::size_t count = 3 * (inner_rows - first < kTileRows ? inner_rows - first : kTileRows);
     double* segment = out + 3 * first;
-    for (std::size_t o = 0; o < outer.rows; ++o, segment += 3 * inner_rows) {
+    std::size_t o = 0;
+#if AK_X86_PATHS
+    // Two outer rows at a time over a long run: each chunk of it is loaded
+    // once for both blocks (atom-major measured about 15% faster so).
+    if constexpr (Path == SimdPath::avx512) {
+      for (; o + 2 <= outer.rows && count >= 24 * 64; o += 2, segment += 6 * inner_rows) {
+        const double row0[3] = {outer.get(o, 0), outer.get(o, 1), outer.get(o, 2)};
+        const double row1[3] = {outer.get(o + 1, 0), outer.get(o + 1, 1), outer.get(o + 1, 2)};
+        add_two_blocks_avx512<OuterIsPrim>(segment, segment + 3 * inner_rows, inner_run + 3 * first, count, row0, row1);
+      }
+    }
+#endif
+    for (; o < outer.rows; ++o, segment += 3 * inner_rows) {
       const double row[3] = {outer.get(o, 0), outer.get(o, 1), outer.get(o, 2)};
-      add_block<OuterIsPrim, Stream>(segment, inner_run + 3 * first, count, row);
+      add_block_on<Path, OuterIsPrim>(segment, inner_run + 3 * first, count, row);
     }
   }
-#if defined(__SSE2__)
-  if constexpr (Stream) _mm_sfence();  // the streamed stores are done before the array is handed out
-#endif
 }
 
 }  // namespace
 
 OwnedArray<double> make_supercell_positions(const StridedView<double>& prim,
                                             const StridedView<double>& lattice, bool cell_major,
-                                            const ArrayStorage& storage) {
+                                            const ArrayStorage& storage, SimdPath path) {
   // The element count 3 * N_prim * N_super must be a valid array size, and its
   // byte size must fit an isize; both are checked before anything is touched.
   // For integers, 3 * a * b > M exactly when a > (M / 3) / b (floor division),
@@ -143,14 +219,15 @@ OwnedArray<double> make_supercell_positions(const StridedView<double>& prim,
   const StridedView<double>& inner = cell_major ? prim : lattice;
   std::vector<double> copy;
   const double* inner_run = three_column_run(inner, copy);
-  const bool stream = kCanStream && rows * 3 * sizeof(double) >= kStreamBytes;
-  if (cell_major) {
-    stream ? fill<false, true>(outer, inner_run, inner.rows, result.data())
-           : fill<false, false>(outer, inner_run, inner.rows, result.data());
-  } else {
-    stream ? fill<true, true>(outer, inner_run, inner.rows, result.data())
-           : fill<true, false>(outer, inner_run, inner.rows, result.data());
-  }
+  double* const out = result.data();
+  const std::size_t inner_rows = inner.rows;
+  run_on(path, [&]<SimdPath Path>() {
+    if (cell_major) {
+      fill<Path, false>(outer, inner_run, inner_rows, out);
+    } else {
+      fill<Path, true>(outer, inner_run, inner_rows, out);
+    }
+  });
   return result;
 }
 

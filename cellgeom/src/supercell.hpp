@@ -3,6 +3,7 @@
 #pragma once
 
 #include "owned_array.hpp"
+#include "simd_path.hpp"
 #include "strided.hpp"
 
 namespace ak::cellgeom {
@@ -16,10 +17,11 @@ namespace ak::cellgeom {
 // overflow" when it is 2^60 or more, and, when both row counts are non-zero,
 // with "ndarray: index out of bounds" when an input has fewer than 3 columns.
 // The size checks come first; an empty input gives a (0, 3) array whatever the
-// column counts.
-// The result is made in `storage`.
+// column counts. The result is made in `storage`. `path` (supported here)
+// picks the code path; every path gives the same bits (NaN payloads aside).
 ak::OwnedArray<double> make_supercell_positions(const ak::StridedView<double>& prim,
                                                 const ak::StridedView<double>& lattice, bool cell_major,
-                                                const ak::ArrayStorage& storage = ak::kHeapArrays);
+                                                const ak::ArrayStorage& storage = ak::kHeapArrays,
+                                                ak::SimdPath path = ak::best_simd_path());
 
 }  // namespace ak::cellgeom

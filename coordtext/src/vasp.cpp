@@ -102,7 +102,7 @@ std::optional<Failure> PoscarReader::read(std::span<const std::string_view> line
 }
 
 Result<TextBuffer> format_poscar_positions(const StridedView<double>& coord,
-                                           const StridedView<std::uint8_t>* flags, TextBuffer out) {
+                                           const StridedView<std::uint8_t>* flags, TextBuffer out, SimdPath path) {
   if (flags != nullptr && (flags->rows != coord.rows || flags->cols != coord.cols)) {
     return messages::poscar_shape_mismatch();
   }
@@ -112,26 +112,30 @@ Result<TextBuffer> format_poscar_positions(const StridedView<double>& coord,
   constexpr std::size_t kRowRoom = 3 * (1 + text::fixed_max_len(kPoscarWidth, kPoscarPrecision)) + 12 + 1;
   out.reserve_items(n, flags != nullptr ? kPoscarFlaggedLine : kPoscarLine, kRowRoom);
   const std::ptrdiff_t column = coord.stride1;
-  for (std::size_t i = 0; i < n; ++i) {
-    const char* const row = coord.row_ptr(i);
-    char* p = out.ensure(kRowRoom, i, n);
-    for (int j = 0; j < 3; ++j) {
-      *p++ = ' ';
-      double value;
-      std::memcpy(&value, row + j * column, sizeof value);
-      p = text::write_fixed<kPoscarWidth, kPoscarPrecision>(p, value);
-    }
-    if (flags != nullptr) {
-      const char* const flag_row = flags->row_ptr(i);
+  run_on(path, [&]<SimdPath Path>() {
+    for (std::size_t i = 0; i < n; ++i) {
+      const char* const row = coord.row_ptr(i);
+      char* p = out.ensure(kRowRoom, i, n);
       for (int j = 0; j < 3; ++j) {
-        std::memcpy(p, "   T", 4);
-        if (flag_row[j * flags->stride1] != 0) p[3] = 'F';
-        p += 4;
+        *p++ = ' ';
+        double value;
+        std::memcpy(&value, row + j * column, sizeof value);
+        p = text::write_fixed<kPoscarWidth, kPoscarPrecision, Path>(p, value);
       }
+      if (flags != nullptr) {
+        // "   T" or "   F" per flag: the letter is picked without a branch.
+        const char* const flag_row = flags->row_ptr(i);
+        for (int j = 0; j < 3; ++j) {
+          const bool frozen = flag_row[j * flags->stride1] != 0;
+          std::memcpy(p, "   T", 4);
+          p[3] = static_cast<char>('T' - frozen * ('T' - 'F'));
+          p += 4;
+        }
+      }
+      *p++ = '\n';
+      out.advance_to(p);
     }
-    *p++ = '\n';
-    out.advance_to(p);
-  }
+  });
   return out;
 }
 
@@ -151,7 +155,7 @@ std::optional<Failure> XdatcarReader::read(std::span<const std::string_view> lin
 }
 
 TextBuffer format_xdatcar_config(const StridedView<double>& scaled_positions, std::uint64_t index,
-                                 TextBuffer out) {
+                                 TextBuffer out, SimdPath path) {
   const std::size_t n = scaled_positions.rows;
   if (n != 0 && scaled_positions.cols < 3) panic(kIndexOutOfBounds);
   constexpr std::size_t kHeaderRoom = kXdatcarHeaderText.size() + text::int_max_len(6) + 1;
@@ -163,19 +167,21 @@ TextBuffer format_xdatcar_config(const StridedView<double>& scaled_positions, st
   *p++ = '\n';
   out.advance_to(p);
   const std::ptrdiff_t column = scaled_positions.stride1;
-  for (std::size_t i = 0; i < n; ++i) {
-    const char* const row = scaled_positions.row_ptr(i);
-    p = out.ensure(kRowRoom, i, n);
-    *p++ = ' ';
-    for (int j = 0; j < 3; ++j) {
-      *p++ = ' ';
-      double value;
-      std::memcpy(&value, row + j * column, sizeof value);
-      p = text::write_fixed<kXdatcarWidth, kXdatcarPrecision>(p, value);
+  run_on(path, [&]<SimdPath Path>() {
+    for (std::size_t i = 0; i < n; ++i) {
+      const char* const row = scaled_positions.row_ptr(i);
+      char* q = out.ensure(kRowRoom, i, n);
+      *q++ = ' ';
+      for (int j = 0; j < 3; ++j) {
+        *q++ = ' ';
+        double value;
+        std::memcpy(&value, row + j * column, sizeof value);
+        q = text::write_fixed<kXdatcarWidth, kXdatcarPrecision, Path>(q, value);
+      }
+      *q++ = '\n';
+      out.advance_to(q);
     }
-    *p++ = '\n';
-    out.advance_to(p);
-  }
+  });
   return out;
 }
 

@@ -9,6 +9,7 @@
 
 #include "failure.hpp"
 #include "owned_array.hpp"
+#include "simd_path.hpp"
 #include "strided.hpp"
 #include "text_buffer.hpp"
 
@@ -41,10 +42,11 @@ class PoscarReader {
 
 // Writes " %19.16f %19.16f %19.16f" per row, plus "   F"/"   T" per flag when
 // `flags` (non-zero = frozen) is given, and a newline, appended to `out`;
-// flags must have coord's shape.
+// flags must have coord's shape. `path` (supported here) picks the code
+// path; every path writes the same text.
 Result<TextBuffer> format_poscar_positions(const StridedView<double>& coord,
                                            const StridedView<std::uint8_t>* flags,
-                                           TextBuffer out = TextBuffer());
+                                           TextBuffer out = TextBuffer(), SimdPath path = best_simd_path());
 
 // Reads the N coordinate lines of one XDATCAR frame (header line excluded),
 // handed over in order in chunks.
@@ -66,8 +68,8 @@ class XdatcarReader {
 };
 
 // Writes the "Direct configuration=" header with `index`, then "  %11.8f %11.8f %11.8f" per row,
-// appended to `out`.
+// appended to `out`, on `path` like format_poscar_positions.
 TextBuffer format_xdatcar_config(const StridedView<double>& scaled_positions, std::uint64_t index,
-                                 TextBuffer out = TextBuffer());
+                                 TextBuffer out = TextBuffer(), SimdPath path = best_simd_path());
 
 }  // namespace ak::coordtext

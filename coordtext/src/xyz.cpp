@@ -62,7 +62,7 @@ std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, 
 }
 
 Result<TextBuffer> format_xyz_block(std::span<const std::string_view> symbols,
-                                    const StridedView<double>& positions, TextBuffer out) {
+                                    const StridedView<double>& positions, TextBuffer out, SimdPath path) {
   const std::size_t n = symbols.size();
   if (n != positions.rows) {
     return messages::xyz_length_mismatch(n, positions.rows);
@@ -73,34 +73,36 @@ Result<TextBuffer> format_xyz_block(std::span<const std::string_view> symbols,
   constexpr std::size_t kRowRoom = kSymbolWidth + 3 * (1 + text::fixed_max_len(kCoordWidth, kCoordPrecision)) + 1;
   out.reserve_items(n, kLineLength, kRowRoom);
   const std::ptrdiff_t column = positions.stride1;
-  for (std::size_t i = 0; i < n; ++i) {
-    const char* const row = positions.row_ptr(i);
-    const std::string_view symbol = symbols[i];
-    char* p = out.ensure(symbol.size() + kRowRoom, i, n);
-    if (symbol.size() <= kSymbolWidth) {
-      // The usual symbol: at most two bytes, so one or two ASCII characters
-      // or a single two-byte character; padded to two characters.
-      std::memcpy(p, "  ", kSymbolWidth);
-      if (!symbol.empty()) p[0] = symbol[0];
-      if (symbol.size() == 2) p[1] = symbol[1];
-      const auto first = static_cast<unsigned char>(p[0]), second = static_cast<unsigned char>(p[1]);
-      p += kSymbolWidth;
-      if (((first | second) & 0x80) != 0) [[unlikely]] {
-        out.note_non_ascii();
-        if ((first & 0x80) != 0) *p++ = ' ';  // one two-byte character
+  run_on(path, [&]<SimdPath Path>() {
+    for (std::size_t i = 0; i < n; ++i) {
+      const char* const row = positions.row_ptr(i);
+      const std::string_view symbol = symbols[i];
+      char* p = out.ensure(symbol.size() + kRowRoom, i, n);
+      if (symbol.size() <= kSymbolWidth) {
+        // The usual symbol: at most two bytes, so one or two ASCII characters
+        // or a single two-byte character; padded to two characters.
+        std::memcpy(p, "  ", kSymbolWidth);
+        if (!symbol.empty()) p[0] = symbol[0];
+        if (symbol.size() == 2) p[1] = symbol[1];
+        const auto first = static_cast<unsigned char>(p[0]), second = static_cast<unsigned char>(p[1]);
+        p += kSymbolWidth;
+        if (((first | second) & 0x80) != 0) [[unlikely]] {
+          out.note_non_ascii();
+          if ((first & 0x80) != 0) *p++ = ' ';  // one two-byte character
+        }
+      } else {
+        p = put_wide_symbol(out, p, symbol);
       }
-    } else {
-      p = put_wide_symbol(out, p, symbol);
+      for (int j = 0; j < 3; ++j) {
+        *p++ = ' ';
+        double value;
+        std::memcpy(&value, row + j * column, sizeof value);
+        p = text::write_fixed<kCoordWidth, kCoordPrecision, Path>(p, value);
+      }
+      *p++ = '\n';
+      out.advance_to(p);
     }
-    for (int j = 0; j < 3; ++j) {
-      *p++ = ' ';
-      double value;
-      std::memcpy(&value, row + j * column, sizeof value);
-      p = text::write_fixed<kCoordWidth, kCoordPrecision>(p, value);
-    }
-    *p++ = '\n';
-    out.advance_to(p);
-  }
+  });
   return out;
 }
 

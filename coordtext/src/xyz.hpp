@@ -8,6 +8,7 @@
 
 #include "failure.hpp"
 #include "owned_array.hpp"
+#include "simd_path.hpp"
 #include "strided.hpp"
 #include "text/interner.hpp"
 #include "text_buffer.hpp"
@@ -41,8 +42,10 @@ class XyzReader {
 
 // Writes one "%-2s %22.15f %22.15f %22.15f\n" line per symbol, appended to
 // `out`. The symbol count must equal the row count; a non-empty block needs
-// three columns.
+// three columns. `path` (supported here) picks the code path; every path
+// writes the same text.
 Result<TextBuffer> format_xyz_block(std::span<const std::string_view> symbols,
-                                    const StridedView<double>& positions, TextBuffer out = TextBuffer());
+                                    const StridedView<double>& positions, TextBuffer out = TextBuffer(),
+                                    SimdPath path = best_simd_path());
 
 }  // namespace ak::coordtext

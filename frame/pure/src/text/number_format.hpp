@@ -19,11 +19,12 @@
 // per field; fixed_max_len is over 300 bytes at every precision.
 //
 // write_fixed comes in two forms with the same output: one taking width and
-// precision at run time, and write_fixed<Width, Precision> for the fixed
-// formats of the hot writers, inline, with the scale and the digit layout
-// known to the compiler. The latter handles every value of moderate
-// magnitude itself and hands the rest (large values, NaN, infinities) to the
-// former.
+// precision at run time, and write_fixed<Width, Precision, Path> for the
+// fixed formats of the hot writers, inline, with the scale and the digit
+// layout known to the compiler and the digits made on one code path
+// (simd_path.hpp). The latter handles every value of moderate magnitude
+// itself and hands the rest (large values, NaN, infinities) to the former.
+// write_int<Width, Path> is the inline form of write_int.
 #pragma once
 
 #include <bit>
@@ -31,11 +32,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "simd_path.hpp"
+#include "text/digit_groups.hpp"
 #include "text/pow10.hpp"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace ak::text {
 
@@ -57,130 +56,54 @@ constexpr std::size_t int_max_len(unsigned width) noexcept {
 char* write_int(char* dst, std::int64_t value, unsigned width) noexcept;
 char* write_uint(char* dst, std::uint64_t value, unsigned width) noexcept;
 
-namespace digits {
-
-using ak::text::kPow10;
-
-struct DigitPairs {
-  char text[200];
-  constexpr DigitPairs() : text() {
-    for (int i = 0; i < 100; ++i) {
-      text[2 * i] = static_cast<char>('0' + i / 10);
-      text[2 * i + 1] = static_cast<char>('0' + i % 10);
-    }
-  }
-};
-inline constexpr DigitPairs kPairs;
-
-
-
-inline void put_pair(char* at, unsigned v) noexcept { std::memcpy(at, kPairs.text + 2 * v, 2); }
-
-// Number of decimal digits of v (1 for 0).
-inline unsigned decimal_length(std::uint64_t v) noexcept {
-  v |= 1;  // same length, and keeps 0 at one digit
-  const unsigned bits = 64u - static_cast<unsigned>(std::countl_zero(v));
-  const unsigned guess = (bits * 1233) >> 12;  // floor(bits * log10(2))
-  return guess + 1 - (v < kPow10[guess]);
-}
-
-// Writes the digits of v so that they end just before `end`.
-inline void put_digits(char* end, std::uint64_t v) noexcept {
-  while (v >= 100) {
-    const unsigned r = static_cast<unsigned>(v % 100);
-    v /= 100;
-    end -= 2;
-    put_pair(end, r);
-  }
-  if (v >= 10) {
-    put_pair(end - 2, static_cast<unsigned>(v));
-  } else {
-    end[-1] = static_cast<char>('0' + v);
-  }
-}
-
-#if defined(__SSE2__)
-// Eight digits of v < 10^8 as eight 16-bit lanes, first digit in lane 0.
-// The two halves of four digits, x = abcd and efgh, are spread over four
-// lanes each as 4x; two multiply-highs per lane then give x / 1000, x / 100,
-// x / 10 and x (4x * 8389 >> 25, 4x * 5243 >> 21, 4x * 13108 >> 19,
-// 4x * 32768 >> 17; exact for x < 10^4, checked for every v), that is the
-// prefixes a, ab, abc, abcd, and each digit is its prefix minus ten times
-// the one before.
-inline __m128i eight_digit_lanes(std::uint32_t v) noexcept {
-  const __m128i whole = _mm_cvtsi32_si128(static_cast<int>(v));
-  // abcd = v / 10000 (exact for every 32-bit v with this reciprocal), efgh the rest.
-  const __m128i abcd = _mm_srli_epi64(_mm_mul_epu32(whole, _mm_set1_epi32(static_cast<int>(0xd1b71759))), 45);
-  const __m128i efgh = _mm_sub_epi32(whole, _mm_mul_epu32(abcd, _mm_set1_epi32(10000)));
-  const __m128i halves = _mm_slli_epi64(_mm_unpacklo_epi16(abcd, efgh), 2);
-  const __m128i spread = _mm_unpacklo_epi32(_mm_unpacklo_epi16(halves, halves), _mm_unpacklo_epi16(halves, halves));
-  // Per lane: 4x * m >> 16, then * 2^k >> 16 (k = 7, 11, 13, 15); 0x8000 as a 16-bit lane.
-  constexpr short kHalfRange = static_cast<short>(0x8000);
-  const __m128i scaled =
-      _mm_mulhi_epu16(spread, _mm_setr_epi16(8389, 5243, 13108, kHalfRange, 8389, 5243, 13108, kHalfRange));
-  const __m128i prefixes =
-      _mm_mulhi_epu16(scaled, _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, kHalfRange, 1 << 7, 1 << 11, 1 << 13, kHalfRange));
-  const __m128i tens = _mm_slli_epi64(_mm_mullo_epi16(prefixes, _mm_set1_epi16(10)), 16);
-  return _mm_sub_epi16(prefixes, tens);
-}
-
-// Writes exactly eight digits of v < 10^8 at `at`, with leading zeros.
-inline void put_eight(char* at, std::uint32_t v) noexcept {
-  const __m128i lanes = eight_digit_lanes(v);
-  const __m128i text = _mm_add_epi8(_mm_packus_epi16(lanes, lanes), _mm_set1_epi8('0'));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(at), text);
-}
-
-// Writes exactly sixteen digits of v < 10^16 at `at`, with leading zeros.
-inline void put_sixteen(char* at, std::uint64_t v) noexcept {
-  const __m128i high = eight_digit_lanes(static_cast<std::uint32_t>(v / 100000000));
-  const __m128i low = eight_digit_lanes(static_cast<std::uint32_t>(v % 100000000));
-  const __m128i text = _mm_add_epi8(_mm_packus_epi16(high, low), _mm_set1_epi8('0'));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), text);
-}
-#else
-// Writes exactly eight digits of v < 10^8 at `at`, with leading zeros.
-inline void put_eight(char* at, std::uint32_t v) noexcept {
-  const std::uint32_t hi = v / 10000, lo = v % 10000;
-  put_pair(at, hi / 100);
-  put_pair(at + 2, hi % 100);
-  put_pair(at + 4, lo / 100);
-  put_pair(at + 6, lo % 100);
-}
-
-// Writes exactly sixteen digits of v < 10^16 at `at`, with leading zeros.
-inline void put_sixteen(char* at, std::uint64_t v) noexcept {
-  put_eight(at, static_cast<std::uint32_t>(v / 100000000));
-  put_eight(at + 8, static_cast<std::uint32_t>(v % 100000000));
-}
-#endif
-
-// Writes exactly n digits of v < 10^n so that they end just before `end`.
-inline void put_digits_exact(char* end, std::uint64_t v, unsigned n) noexcept {
-  while (n >= 8) {
-    end -= 8;
-    put_eight(end, static_cast<std::uint32_t>(v % 100000000));
-    v /= 100000000;
-    n -= 8;
-  }
-  auto w = static_cast<std::uint32_t>(v);
-  while (n >= 2) {
-    end -= 2;
-    put_pair(end, w % 100);
-    w /= 100;
-    n -= 2;
-  }
-  if (n != 0) end[-1] = static_cast<char>('0' + w);
-}
-
-}  // namespace digits
-
 namespace detail {
+
+// The inline range of a fixed format with Precision fraction digits: below
+// 2^kLimit in magnitude, twice |value| * 10^Precision fits 64 bits. It ends
+// at 2^52 at the latest: larger doubles are integers, left to the run-time
+// form.
+template <unsigned Precision>
+struct FixedRange {
+  static constexpr std::uint64_t kScale = digits::kPow10[Precision];
+  static constexpr unsigned kFit = 63u - static_cast<unsigned>(std::bit_width(kScale));
+  static constexpr unsigned kLimit = kFit < 52u ? kFit : 52u;
+  // Whether the value with these bits lies in the inline range.
+  static bool holds(std::uint64_t bits) noexcept { return ((bits >> 52) & 0x7ffu) < 1023 + kLimit; }
+};
+
+// round(|value| * 10^Precision), ties to even, for a value in the inline
+// range, given by its bits: all its digits as one integer.
+//
+// The significand is taken top-aligned in 64 bits (implicit bit 63), so
+// |value| = mant / 2^(shift) with shift = 1086 - biased exponent. One bit
+// less than that shift leaves twice the truncated result plus the bit just
+// below it (the half), which rounds up. The bits under the half are all zero
+// (a tie, rounded to even instead) exactly when the product has `below`
+// trailing zeros, and mant * 10^Precision has those of mant plus Precision:
+// a count, not a look at the dropped bits. Ties are rare, so they branch.
+// Subnormals get the implicit bit as well: like every value below 2^-64
+// they lie far below half a unit of the last digit, and the shift, capped
+// at 127, sends them to zero either way.
+template <unsigned Precision>
+[[gnu::always_inline]] inline std::uint64_t scaled_digits(std::uint64_t bits) noexcept {
+  using u128 = unsigned __int128;
+  const auto biased = static_cast<unsigned>(bits >> 52) & 0x7ffu;
+  const std::uint64_t mant = (bits << 11) | (std::uint64_t{1} << 63);
+  unsigned below = 1085u - biased;  // shift - 1
+  below = below < 127u ? below : 127u;
+  const u128 scaled = static_cast<u128>(mant) * FixedRange<Precision>::kScale;
+  const auto twice = static_cast<std::uint64_t>(scaled >> below);
+  std::uint64_t rounded = (twice >> 1) + (twice & 1);
+  if (static_cast<unsigned>(std::countr_zero(mant)) + Precision == below) [[unlikely]] {
+    rounded &= ~std::uint64_t{1};  // a tie: of the two neighbours, the even one
+  }
+  return rounded;
+}
 
 // Lays out a fixed field ending at `end`: the leading spaces first
 // (overwritten when the number is wider), then fraction, point, integer
 // digits and sign.
-template <unsigned Width, unsigned Precision>
+template <unsigned Width, unsigned Precision, SimdPath Path>
 inline void lay_out_fixed(char* dst, char* end, bool negative, std::uint64_t int_part, unsigned int_len,
                           std::uint64_t frac) noexcept {
   constexpr unsigned kLead = Width > Precision + 1 ? Width - Precision - 1 : 0;
@@ -188,12 +111,12 @@ inline void lay_out_fixed(char* dst, char* end, bool negative, std::uint64_t int
 
   char* const point = end - Precision - 1;
   if constexpr (Precision >= 15) {
-    digits::put_sixteen(end - 16, frac);  // at Precision 15 its first '0' lands on the point
+    digits::put_sixteen_on<Path>(end - 16, frac);  // at Precision 15 its first '0' lands on the point
   } else if constexpr (Precision >= 8) {
-    digits::put_eight(end - 8, static_cast<std::uint32_t>(frac % 100000000));
-    if constexpr (Precision > 8) digits::put_digits_exact(end - 8, frac / 100000000, Precision - 8);
+    digits::put_eight_on<Path>(end - 8, static_cast<std::uint32_t>(frac % 100000000));
+    if constexpr (Precision > 8) digits::put_digits_exact<Path>(end - 8, frac / 100000000, Precision - 8);
   } else {
-    digits::put_digits_exact(end, frac, Precision);
+    digits::put_digits_exact<Path>(end, frac, Precision);
   }
   *point = '.';
 
@@ -208,40 +131,11 @@ inline void lay_out_fixed(char* dst, char* end, bool negative, std::uint64_t int
   }
 }
 
-}  // namespace detail
-
-// write_fixed(dst, value, Width, Precision), inline for one fixed format.
-// The room asked of the caller is the same: fixed_max_len(Width, Precision).
-template <unsigned Width, unsigned Precision>
-inline char* write_fixed(char* dst, double value) noexcept {
-  static_assert(Precision >= 1 && Precision <= 16, "fraction digits must fit two 8-digit groups");
-  using u128 = unsigned __int128;
-  constexpr std::uint64_t kScale = digits::kPow10[Precision];
-  // Below 2^kLimit in magnitude, value * 10^Precision (rounded) fits 64 bits
-  // and the value has fraction bits (a shift of at least 1 below).
-  constexpr unsigned kFit = 64u - static_cast<unsigned>(std::bit_width(kScale));
-  constexpr unsigned kLimit = kFit < 52u ? kFit : 52u;
-
-  const auto bits = std::bit_cast<std::uint64_t>(value);
-  const auto biased = static_cast<unsigned>(bits >> 52) & 0x7ffu;
-  if (biased >= 1023 + kLimit) [[unlikely]] {
-    return write_fixed(dst, value, Width, Precision);  // also NaN and infinities
-  }
-  const bool negative = (bits >> 63) != 0;
-  const std::uint64_t mant = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{biased != 0} << 52);
-
-  // |value| = mant / 2^shift with shift >= 1075 - (1023 + kLimit) >= 1. Past
-  // 127 the whole scaled value lies below half a unit of the last digit
-  // (mant * 10^Precision < 2^107), which a shift of 127 decides the same way.
-  unsigned shift = 1075u - (biased != 0 ? biased : 1u);
-  shift = shift < 127u ? shift : 127u;
-
-  // All digits as one integer: round(|value| * 10^Precision), ties to even.
-  const u128 scaled = static_cast<u128>(mant) * kScale;
-  std::uint64_t all = static_cast<std::uint64_t>(scaled >> shift);
-  const u128 dropped = scaled << (128u - shift);  // the bits shifted out, top-aligned
-  constexpr u128 kHalf = u128{1} << 127;
-  all += (dropped > kHalf) | ((dropped == kHalf) & ((all & 1) != 0));
+// The field of a value in the inline range, from its sign and all its
+// digits as one integer (scaled_digits).
+template <unsigned Width, unsigned Precision, SimdPath Path>
+inline char* lay_out_scaled(char* dst, bool negative, std::uint64_t all) noexcept {
+  constexpr std::uint64_t kScale = FixedRange<Precision>::kScale;
   const std::uint64_t int_part = all / kScale;
   const std::uint64_t frac = all - int_part * kScale;
 
@@ -252,23 +146,169 @@ inline char* write_fixed(char* dst, double value) noexcept {
   const unsigned int_len = small ? 1u + (int_part >= 10) : digits::decimal_length(int_part);
   const std::size_t len = std::size_t{negative} + int_len + 1 + Precision;
   if (len <= Width) [[likely]] {
-    detail::lay_out_fixed<Width, Precision>(dst, dst + Width, negative, int_part, int_len, frac);
+    lay_out_fixed<Width, Precision, Path>(dst, dst + Width, negative, int_part, int_len, frac);
     return dst + Width;
   }
-  detail::lay_out_fixed<Width, Precision>(dst, dst + len, negative, int_part, int_len, frac);
+  lay_out_fixed<Width, Precision, Path>(dst, dst + len, negative, int_part, int_len, frac);
   return dst + len;
+}
+
+// The same out of line, for the vector form's rare wide numbers: inlined,
+// it would crowd the form's own code.
+template <unsigned Width, unsigned Precision, SimdPath Path>
+[[gnu::noinline]] char* lay_out_scaled_outline(char* dst, bool negative, std::uint64_t all) noexcept {
+  return lay_out_scaled<Width, Precision, Path>(dst, negative, all);
+}
+
+template <unsigned Width, unsigned Precision, SimdPath Path>
+inline char* write_fixed_scalar(char* dst, double value) noexcept {
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  if (!FixedRange<Precision>::holds(bits)) [[unlikely]] {
+    return write_fixed(dst, value, Width, Precision);  // also NaN and infinities
+  }
+  return lay_out_scaled<Width, Precision, Path>(dst, (bits >> 63) != 0, scaled_digits<Precision>(bits));
+}
+
+#if AK_X86_PATHS
+// A field of the AVX-512 form (at most 25 columns, room for the point and
+// at least two integer digits) as byte indices into the digit lanes of
+// write_fixed_avx512, and the masks and fixed bytes around them.
+template <unsigned Width, unsigned Precision>
+struct FixedLayout512 {
+  static_assert(Width <= 25 && Width >= Precision + 3);
+  static constexpr unsigned kPoint = Width - Precision - 1;  // byte of the point
+  static constexpr unsigned kUnits = kPoint - 1;            // byte of the last integer digit
+  // Groups of eight digits the field shows: three when the integer digits
+  // reach into the top group.
+  static constexpr bool kThreeGroups = Width > 17;
+  // Byte i of the field shows digit d of the number's 24 digits (with
+  // leading zeros, most significant first): the fraction digits end the
+  // field, the integer digits end just before the point. Digits 0-7 are
+  // byte 1 of the first source's eight lanes, 8-15 byte 0 of the same
+  // lanes, 16-23 byte 0 of the second source's.
+  static constexpr std::uint8_t source(unsigned i) {
+    if (i >= Width || i == kPoint) return 0;
+    const unsigned d = i > kPoint ? 24 + i - Width : 25 + i - Width;
+    return static_cast<std::uint8_t>(d < 8 ? 8 * d + 1 : d < 16 ? 8 * (d - 8) : 64 + 8 * (d - 16));
+  }
+  struct Tables {
+    alignas(64) std::uint8_t index[64];
+    alignas(64) char blank[64];  // spaces, and the point
+    alignas(64) char minus[64];
+    constexpr Tables() : index(), blank(), minus() {
+      for (unsigned i = 0; i < 64; ++i) {
+        index[i] = source(i);
+        blank[i] = i == kPoint ? '.' : ' ';
+        minus[i] = '-';
+      }
+    }
+  };
+  static constexpr Tables kTables{};
+  static constexpr std::uint64_t kField = (std::uint64_t{1} << Width) - 1;
+  static constexpr std::uint64_t kDigitBytes = kField & ~(std::uint64_t{1} << kPoint);
+  // The number fits the field when all < 10^(Width - 1), one less for the
+  // sign of a negative (all < 2^63 < 10^19 always).
+  static constexpr std::uint64_t fit_limit(unsigned digits) {
+    return digits >= 19 ? ~std::uint64_t{0} : digits::kPow10[digits];
+  }
+  static constexpr std::uint64_t kFitPositive = fit_limit(Width - 1), kFitNegative = fit_limit(Width - 2);
+};
+
+// The AVX-512 form: the digits of the scaled value at once, as eight-digit
+// groups in 52-bit multiply lanes, laid out with the point by one byte
+// permutation. The spaces in front and the sign are blended in by masks
+// from the integer length. A number wider than the field takes the general
+// form.
+template <unsigned Width, unsigned Precision>
+AK_TARGET_AVX512 inline char* write_fixed_avx512(char* dst, double value) noexcept {
+  using Layout = FixedLayout512<Width, Precision>;
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  if (!FixedRange<Precision>::holds(bits)) [[unlikely]] {
+    return write_fixed(dst, value, Width, Precision);  // also NaN and infinities
+  }
+  const bool negative = (bits >> 63) != 0;
+  const std::uint64_t all = scaled_digits<Precision>(bits);
+  // (Arithmetic, not a choice: signs are mixed in real data.)
+  const std::uint64_t fit = Layout::kFitPositive - negative * (Layout::kFitPositive - Layout::kFitNegative);
+  if (all >= fit) [[unlikely]] {
+    return lay_out_scaled_outline<Width, Precision, digits::kBaselinePath>(dst, negative, all);
+  }
+  const std::uint64_t upper = all / 100000000;
+  const std::uint64_t low_group = all - upper * 100000000;
+  __m512i high_lanes;
+  if constexpr (Layout::kThreeGroups) {
+    const std::uint64_t top = upper / 100000000;  // below 10^3: all < 10^19
+    // (The zero-masking shift keeps GCC 12's headers from warning about an
+    // undefined source register.)
+    high_lanes = _mm512_or_si512(digits::eight_digit_lanes_ifma(upper - top * 100000000),
+                                 _mm512_maskz_slli_epi64(0xff, digits::eight_digit_lanes_ifma(top), 8));
+  } else {
+    high_lanes = digits::eight_digit_lanes_ifma(upper);  // below 10^8: all < 10^16
+  }
+  const __m512i text = _mm512_permutex2var_epi8(high_lanes, _mm512_load_si512(Layout::kTables.index),
+                                                digits::eight_digit_lanes_ifma(low_group));
+  // The first integer digit: from the length of `all`, worked out beside
+  // the digits rather than after them, which keeps it off the critical path.
+  const unsigned all_len = digits::decimal_length(all);
+  const unsigned int_len = all_len > Precision ? all_len - Precision : 1u;
+  const unsigned lead = Width - Precision - 1 - int_len;
+  // Every byte before it is a space, but the one just before it is the sign
+  // of a negative.
+  const __mmask64 keep = (~std::uint64_t{0} << lead) & Layout::kDigitBytes;
+  const __mmask64 sign = (std::uint64_t{negative} << lead) >> 1;
+  __m512i field = _mm512_mask_blend_epi8(keep, _mm512_load_si512(Layout::kTables.blank), text);
+  field = _mm512_mask_mov_epi8(field, sign, _mm512_load_si512(Layout::kTables.minus));
+  _mm512_storeu_si512(dst, field);  // past the field: scratch within the room
+  return dst + Width;
+}
+#endif
+
+}  // namespace detail
+
+// write_fixed(dst, value, Width, Precision), inline for one fixed format,
+// with the digits made on `Path` (which must be supported here). The room
+// asked of the caller is the same: fixed_max_len(Width, Precision).
+template <unsigned Width, unsigned Precision, SimdPath Path = digits::kBaselinePath>
+inline char* write_fixed(char* dst, double value) noexcept {
+  static_assert(Precision >= 1 && Precision <= 16, "fraction digits must fit two 8-digit groups");
+#if AK_X86_PATHS
+  if constexpr (Path == SimdPath::avx512 && Width <= 25 && Width >= Precision + 3) {
+    return detail::write_fixed_avx512<Width, Precision>(dst, value);
+  }
+#endif
+  return detail::write_fixed_scalar<Width, Precision, Path>(dst, value);
 }
 
 // write_int(dst, value, Width), inline for one fixed width; the room asked
 // of the caller is the same: int_max_len(Width). Values wider than the field
 // take the general form.
-template <unsigned Width>
+template <unsigned Width, SimdPath Path = digits::kBaselinePath>
 inline char* write_int(char* dst, std::int64_t value) noexcept {
   const bool negative = value < 0;
   const std::uint64_t magnitude =
       negative ? std::uint64_t{0} - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
   const unsigned len = digits::decimal_length(magnitude) + negative;
   if (len > Width) [[unlikely]] return write_int(dst, value, Width);
+  if constexpr (Width >= 8 && Path != SimdPath::portable && std::endian::native == std::endian::little) {
+    if (len <= 8) [[likely]] {
+      // Eight digits with leading zeros as one word; the bytes in front of
+      // the number become spaces and the one just before it the sign of a
+      // negative, by masks: no branch on the length or the sign.
+      char group[8];
+      digits::put_eight_on<Path>(group, static_cast<std::uint32_t>(magnitude));
+      std::uint64_t word;
+      std::memcpy(&word, group, 8);
+      const unsigned lead = 8 - len + negative;  // bytes in front of the digits; at least 1 for a negative
+      const std::uint64_t front = lead == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * lead);
+      const std::uint64_t sign_byte = (std::uint64_t{negative} << (8 * lead)) >> 8;
+      constexpr std::uint64_t kSpaces = 0x2020202020202020, kMinus = 0x2d2d2d2d2d2d2d2d;
+      const std::uint64_t sign_mask = sign_byte * 0xff;
+      word = (word & ~front) | (kSpaces & front & ~sign_mask) | (kMinus & sign_mask);
+      if constexpr (Width > 8) std::memset(dst, ' ', Width - 8);
+      std::memcpy(dst + Width - 8, &word, 8);
+      return dst + Width;
+    }
+  }
   std::memset(dst, ' ', Width);
   digits::put_digits(dst + Width, magnitude);
   // Signs are mixed in real data: the character in front of the digits
