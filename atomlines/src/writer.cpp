@@ -63,10 +63,9 @@ char* put_short_symbol(TextBuffer& out, char* p, const char* element, std::size_
   if (n <= kPadBlock && width <= kPadBlock) {
     std::size_t chars = 0;
     bool ended = false, plain = true;
-    const char* e = element;
-    for (std::size_t j = 0; j < n; ++j, e += stride) {
+    for (std::size_t j = 0; j < n; ++j) {
       std::uint32_t cp;
-      std::memcpy(&cp, e, sizeof cp);
+      std::memcpy(&cp, element + static_cast<std::ptrdiff_t>(j) * stride, sizeof cp);
       ended |= cp == 0;
       plain &= ended || cp < 0x80;
       p[j] = static_cast<char>(cp);
@@ -78,9 +77,9 @@ char* put_short_symbol(TextBuffer& out, char* p, const char* element, std::size_
     }
   }
   std::size_t chars = 0;
-  for (std::size_t j = 0; j < n; ++j, element += stride) {
+  for (std::size_t j = 0; j < n; ++j) {
     std::uint32_t cp;
-    std::memcpy(&cp, element, sizeof cp);
+    std::memcpy(&cp, element + static_cast<std::ptrdiff_t>(j) * stride, sizeof cp);
     if (cp == 0) break;
     p = put_symbol_char(out, p, cp, chars);
   }
@@ -101,9 +100,9 @@ char* put_short_symbol(TextBuffer& out, char* p, const char* element, std::size_
 void append_long_symbol(TextBuffer& out, const char* element, std::size_t n, std::ptrdiff_t stride,
                         std::size_t width) {
   std::size_t chars = 0;
-  for (std::size_t j = 0; j < n; ++j, element += stride) {
+  for (std::size_t j = 0; j < n; ++j) {
     std::uint32_t cp;
-    std::memcpy(&cp, element, sizeof cp);
+    std::memcpy(&cp, element + static_cast<std::ptrdiff_t>(j) * stride, sizeof cp);
     if (cp == 0) break;
     out.advance_to(put_symbol_char(out, out.ensure(4), cp, chars));
   }

@@ -174,22 +174,24 @@ template <SimdPath Path, bool OuterIsPrim>
 void fill(const StridedView<double>& outer, const double* inner_run, std::size_t inner_rows, double* out) noexcept {
   for (std::size_t first = 0; first < inner_rows; first += kTileRows) {
     const std::size_t count = 3 * (inner_rows - first < kTileRows ? inner_rows - first : kTileRows);
-    double* segment = out + 3 * first;
+    // Block o of this tile starts here; indexed, not stepped, so that no
+    // pointer is formed past the end of the output.
+    const auto segment = [&](std::size_t o) { return out + 3 * (o * inner_rows + first); };
     std::size_t o = 0;
 #if AK_X86_PATHS
     // Two outer rows at a time over a long run: each chunk of it is loaded
     // once for both blocks (atom-major measured about 15% faster so).
     if constexpr (Path == SimdPath::avx512) {
-      for (; o + 2 <= outer.rows && count >= 24 * 64; o += 2, segment += 6 * inner_rows) {
+      for (; o + 2 <= outer.rows && count >= 24 * 64; o += 2) {
         const double row0[3] = {outer.get(o, 0), outer.get(o, 1), outer.get(o, 2)};
         const double row1[3] = {outer.get(o + 1, 0), outer.get(o + 1, 1), outer.get(o + 1, 2)};
-        add_two_blocks_avx512<OuterIsPrim>(segment, segment + 3 * inner_rows, inner_run + 3 * first, count, row0, row1);
+        add_two_blocks_avx512<OuterIsPrim>(segment(o), segment(o + 1), inner_run + 3 * first, count, row0, row1);
       }
     }
 #endif
-    for (; o < outer.rows; ++o, segment += 3 * inner_rows) {
+    for (; o < outer.rows; ++o) {
       const double row[3] = {outer.get(o, 0), outer.get(o, 1), outer.get(o, 2)};
-      add_block_on<Path, OuterIsPrim>(segment, inner_run + 3 * first, count, row);
+      add_block_on<Path, OuterIsPrim>(segment(o), inner_run + 3 * first, count, row);
     }
   }
 }
