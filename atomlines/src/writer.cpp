@@ -2,10 +2,10 @@
 
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "failure.hpp"
 #include "reader.hpp"
+#include "small_vector.hpp"
 #include "text/number_format.hpp"
 #include "text/unicode.hpp"
 
@@ -126,7 +126,7 @@ TextBuffer write_atom_block(const StridedView<std::uint32_t>& sym_codepoints, st
     std::uint8_t code;
     std::ptrdiff_t offset;
   };
-  std::vector<Field> fields;
+  SmallVector<Field, 16> fields;
   fields.reserve(col_types.size());
   std::size_t fcols = 0, icols = 0, bcols = 0;
   std::size_t fail_row = natoms;
