@@ -8,6 +8,9 @@ interpreter's own overhead). Times are the best of interleaved rounds, in ns
 per call; every callable is called through a lambda, so all three pay the same
 Python call.
 
+With modules of an earlier build (run.py --baseline DIR), their time per
+call is shown beside ours as "before".
+
 Usage: python bench/bench_percall.py [--quick]"""
 
 from __future__ import annotations
@@ -56,8 +59,9 @@ def load_call_floor():
     return module
 
 
-def calls(n: int, floor) -> dict[str, tuple]:
-    """For each function: (ours, floor, python-built), each a no-argument callable."""
+def calls(n: int, floor, before: dict | None = None) -> dict[str, tuple]:
+    """For each function: (ours, floor, python-built[, before]), each a
+    no-argument callable; `before` holds modules of an earlier build."""
     symbols, pos = structure(n, seed=n)
     frac = fractional(n, seed=n)
     flags = np.random.default_rng(n).random((n, 3)) < 0.5
@@ -91,9 +95,11 @@ def calls(n: int, floor) -> dict[str, tuple]:
     modules = {"_coordtext": ct, "_atomlines": al, "_cellgeom": cg}
     table = {}
     for name, (args, python_built) in arguments.items():
-        ours = next(getattr(m, name) for m in modules.values() if hasattr(m, name))
-        theirs = getattr(floor, name)
+        module = next(m for m, mod in modules.items() if hasattr(mod, name))
+        ours, theirs = getattr(modules[module], name), getattr(floor, name)
         table[name] = (lambda f=ours, a=args: f(*a), lambda f=theirs, a=args: f(*a), python_built)
+        if before and module in before:
+            table[name] += (lambda f=getattr(before[module], name), a=args: f(*a),)
     return table
 
 
@@ -111,22 +117,27 @@ def best_ns(callables: list, rounds: int = 9, batch: int = 2000) -> list[float]:
     return best
 
 
-def run(sizes=SIZES, floor=None, rounds: int = 9) -> tuple[str, list[tuple]]:
+def run(sizes=SIZES, floor=None, rounds: int = 9, before: dict | None = None) -> tuple[str, list[tuple]]:
     """The table as Markdown, and the target rows (function, measure, bound, value, met)."""
     floor = floor or load_call_floor()
     results = {}
     for n in sizes:
-        for name, trio in calls(n, floor).items():
-            results[(name, n)] = best_ns(list(trio), rounds=rounds)
-    lines = ["| function | atoms | ours (ns) | floor (ns) | Python-built (ns) | ours / floor | Python-built / ours |",
-             "|---|---:|---:|---:|---:|---:|---:|"]
+        for name, timed in calls(n, floor, before).items():
+            results[(name, n)] = best_ns(list(timed), rounds=rounds)
+    shown_before = any(len(r) > 3 for r in results.values())
+    lines = ["| function | atoms | ours (ns) | floor (ns) | Python-built (ns) | ours / floor | Python-built / ours |"
+             + (" before (ns) | before / ours |" if shown_before else ""),
+             "|---|---:|---:|---:|---:|---:|---:|" + ("---:|---:|" if shown_before else "")]
     targets = []
     for name in PYTHON_BOUNDS:
         for n in sizes:
-            ours, fl, py = results[(name, n)]
-            lines.append(f"| `{name}` | {n} | {ours:.0f} | {fl:.0f} | {py:.0f} | {ours / fl:.2f} | {py / ours:.2f} |")
+            ours, fl, py, *old = results[(name, n)]
+            line = f"| `{name}` | {n} | {ours:.0f} | {fl:.0f} | {py:.0f} | {ours / fl:.2f} | {py / ours:.2f} |"
+            if shown_before:
+                line += f" {old[0]:.0f} | {old[0] / ours:.2f} |" if old else "  |  |"
+            lines.append(line)
         if 1 in sizes:
-            ours, fl, py = results[(name, 1)]
+            ours, fl, py, *_ = results[(name, 1)]
             targets.append((name, "x floor at 1 atom", f"<= {FLOOR_BOUND}", ours / fl, ours / fl <= FLOOR_BOUND))
             bound = PYTHON_BOUNDS[name]
             targets.append((name, "x Python-built at 1 atom", f">= {bound}", py / ours, py / ours >= bound))

@@ -240,7 +240,7 @@ def main(argv: list[str] | None = None) -> int:
     per_call = []
     if not args.only or "per call" in args.only:
         start = time.perf_counter()
-        per_call_table, per_call_targets = bench_percall.run(rounds=5 if args.quick else 9)
+        per_call_table, per_call_targets = bench_percall.run(rounds=5 if args.quick else 9, before=before)
         print(f"timed the per-call cases in {time.perf_counter() - start:.0f} s\n")
         per_call = ["## Fixed cost of a call: 1 to 100 atoms", "", bench_percall.__doc__.split("\n\n")[1].replace("\n", " "),
                     "", per_call_table, "", "| function | measure | bound | measured | met |", "|---|---|---:|---:|:---:|",
