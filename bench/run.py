@@ -238,9 +238,12 @@ def main(argv: list[str] | None = None) -> int:
     frames = bench_trajectory.QUICK_FRAMES if args.quick else bench_trajectory.FRAMES
     trajectory = run_trajectory(frames, args.only, args.rounds)
     per_call = []
+    # More rounds than the big blocks by default: a call of a few hundred ns
+    # is the easiest to disturb.
+    per_call_rounds = 5 if args.quick else max(9, args.rounds)
     if not args.only or "per call" in args.only:
         start = time.perf_counter()
-        per_call_table, per_call_targets = bench_percall.run(rounds=5 if args.quick else 9, before=before)
+        per_call_table, per_call_targets = bench_percall.run(rounds=per_call_rounds, before=before)
         print(f"timed the per-call cases in {time.perf_counter() - start:.0f} s\n")
         per_call = ["## Fixed cost of a call: 1 to 100 atoms", "", bench_percall.__doc__.split("\n\n")[1].replace("\n", " "),
                     "", per_call_table, "", "| function | measure | bound | measured | met |", "|---|---|---:|---:|:---:|",
@@ -272,9 +275,11 @@ def main(argv: list[str] | None = None) -> int:
     # to a file of its own, so that a run of that section alone
     # (--only trajectory) leaves results.md as it was.
     args.out.mkdir(parents=True, exist_ok=True)
-    for name, lines in (("results.md", report if cases else []), ("trajectory.md", section), ("percall.md", per_call)):
+    per_call_footer = [f"Best of {per_call_rounds} interleaved rounds. {machine()}.", ""]
+    for name, lines, end in (("results.md", report if cases else [], footer), ("trajectory.md", section, footer),
+                             ("percall.md", per_call, per_call_footer)):
         if lines:
-            (args.out / name).write_text("\n".join(lines + footer))
+            (args.out / name).write_text("\n".join(lines + end))
             print(f"wrote {args.out / name}")
     return 0
 
