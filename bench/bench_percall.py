@@ -15,7 +15,6 @@ Usage: python bench/bench_percall.py [--quick]"""
 
 from __future__ import annotations
 
-import importlib.util
 import pathlib
 import sys
 import sysconfig
@@ -32,6 +31,7 @@ import _cellgeom as cg  # noqa: E402
 import _coordtext as ct  # noqa: E402
 
 from bench.bench_coordtext import fractional, structure  # noqa: E402
+from bench.common import load_built  # noqa: E402
 
 SIZES = [1, 3, 10, 100]
 FLOOR_PATH = ROOT / "build" / "editable" / "bench" / "floor" / f"_akcallfloor{sysconfig.get_config_var('EXT_SUFFIX')}"
@@ -51,12 +51,7 @@ FLOOR_BOUND = 1.25
 
 
 def load_call_floor():
-    if not FLOOR_PATH.exists():
-        raise SystemExit(f"{FLOOR_PATH} is missing: run `make bench` (it builds the floors first)")
-    spec = importlib.util.spec_from_file_location("_akcallfloor", FLOOR_PATH)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    return load_built("_akcallfloor", FLOOR_PATH)
 
 
 def calls(n: int, floor, before: dict | None = None) -> dict[str, tuple]:

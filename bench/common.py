@@ -26,15 +26,25 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 FLOOR_DIR = ROOT / "build" / "bench"
 
 
-def load_floor():
-    """The floor module, built by `make bench` (build/bench/_akfloor.so)."""
-    path = FLOOR_DIR / "_akfloor.so"
-    if not path.exists():
-        raise SystemExit(f"{path} is missing: run `make bench` (it builds the floors first)")
-    module_spec = importlib.util.spec_from_file_location("_akfloor", path)
+def load_extension(name: str, path: pathlib.Path):
+    """The extension module in `path`, loaded under `name` without touching
+    sys.path (so it may sit beside a module of the same name)."""
+    module_spec = importlib.util.spec_from_file_location(name, path)
     module = importlib.util.module_from_spec(module_spec)
     module_spec.loader.exec_module(module)
     return module
+
+
+def load_built(name: str, path: pathlib.Path):
+    """A bench-only module built by `make bench`; stops the run when it is missing."""
+    if not path.exists():
+        raise SystemExit(f"{path} is missing: run `make bench` (it builds the floors first)")
+    return load_extension(name, path)
+
+
+def load_floor():
+    """The floor module, built by `make bench` (build/bench/_akfloor.so)."""
+    return load_built("_akfloor", FLOOR_DIR / "_akfloor.so")
 
 
 @dataclass
@@ -170,10 +180,7 @@ def load_baseline_modules(folder: pathlib.Path) -> dict[str, Any]:
         found = sorted(folder.glob(f"{name}.*so"))
         if not found:
             continue
-        module_spec = importlib.util.spec_from_file_location(name, found[0])
-        module = importlib.util.module_from_spec(module_spec)
-        module_spec.loader.exec_module(module)
-        modules[name] = module
+        modules[name] = load_extension(name, found[0])
     return modules
 
 
