@@ -442,6 +442,33 @@ def test_supercell_matches_numpy_broadcasting(prim, lattice, prim_layout, lattic
     assert_same(out, want.reshape(-1, 3), any_nan=True)
 
 
+def outer_layout(data, variant):
+    """`data` with contiguous columns but rows laid out otherwise."""
+    if variant == "rows reversed":
+        return np.ascontiguousarray(data[::-1])[::-1]
+    if variant == "unaligned":
+        raw = np.zeros(data.size * 8 + 1, np.uint8)
+        view = np.frombuffer(raw.data, np.float64, data.size, offset=1).reshape(data.shape)
+        view[...] = data
+        return view
+    return data
+
+
+@pytest.mark.parametrize("inner_rows", range(1, 10))
+@pytest.mark.parametrize("layout", ["c", "rows reversed", "unaligned"])
+@pytest.mark.parametrize("cell_major", [True, False])
+def test_supercell_small_inner_input_every_size(inner_rows, layout, cell_major):
+    # One to nine inner rows (a whole block in registers, with and without
+    # masked lanes, and one row past it) over outer rows in several layouts.
+    rng = np.random.default_rng(inner_rows)
+    inner, outer = rng.normal(size=(inner_rows, 3)), rng.normal(size=(37, 3))
+    prim, lattice = (inner, outer_layout(outer, layout)) if cell_major else (outer_layout(outer, layout), inner)
+    out = make_supercell_positions_rs(prim, lattice, cell_major)
+    p, t = np.asarray(prim), np.asarray(lattice)
+    want = (p[None] + t[:, None]) if cell_major else (p[:, None] + t[None])
+    assert_same(out, want.reshape(-1, 3))
+
+
 def test_supercell_large_output_is_filled_front_to_back():
     prim = np.arange(12.0).reshape(4, 3)
     lattice = np.arange(300000.0).reshape(-1, 3) * 2.0
