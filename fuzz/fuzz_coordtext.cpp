@@ -170,51 +170,53 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t n = lines.size();
 
   std::optional<std::string> error;
-  switch (format) {
-    case Format::kXyz: {
-      auto got = ak::fuzz::parse_xyz_block(lines);
-      if (!got.ok()) {
-        error = got.error();
-        break;
-      }
-      require(got.value().symbols == want.symbols, "XYZ symbols");
-      require(got.value().positions.rows() == n && got.value().positions.cols() == 3, "XYZ shape");
-      if (!want.error) check_values(got.value().positions.data(), want.values);
-      break;
-    }
-    case Format::kPoscar:
-    case Format::kPoscarSelective: {
-      const bool selective = format == Format::kPoscarSelective;
-      auto got = ak::fuzz::parse_poscar_positions(lines, selective);
-      if (!got.ok()) {
-        error = got.error();
-        break;
-      }
-      require(got.value().flags.has_value() == selective, "POSCAR flags presence");
-      if (!want.error) {
-        check_values(got.value().positions.data(), want.values);
-        for (std::size_t k = 0; selective && k < want.flags.size(); ++k) {
-          require(got.value().flags->data()[k] == want.flags[k], "POSCAR flag value");
+  // Every scan path the processor has reads the block the same way.
+  fuzzkit::for_each_scan_path([&] {
+    error.reset();
+    switch (format) {
+      case Format::kXyz: {
+        auto got = ak::fuzz::parse_xyz_block(lines);
+        if (!got.ok()) {
+          error = got.error();
+          break;
         }
-      }
-      break;
-    }
-    case Format::kXdatcar: {
-      auto got = ak::fuzz::parse_xdatcar_coords(lines);
-      if (!got.ok()) {
-        error = got.error();
+        require(got.value().symbols == want.symbols, "XYZ symbols");
+        require(got.value().positions.rows() == n && got.value().positions.cols() == 3, "XYZ shape");
+        if (!want.error) check_values(got.value().positions.data(), want.values);
         break;
       }
-      if (!want.error) check_values(got.value().data(), want.values);
-      break;
+      case Format::kPoscar:
+      case Format::kPoscarSelective: {
+        const bool selective = format == Format::kPoscarSelective;
+        auto got = ak::fuzz::parse_poscar_positions(lines, selective);
+        if (!got.ok()) {
+          error = got.error();
+          break;
+        }
+        require(got.value().flags.has_value() == selective, "POSCAR flags presence");
+        if (!want.error) {
+          check_values(got.value().positions.data(), want.values);
+          for (std::size_t k = 0; selective && k < want.flags.size(); ++k) {
+            require(got.value().flags->data()[k] == want.flags[k], "POSCAR flag value");
+          }
+        }
+        break;
+      }
+      case Format::kXdatcar: {
+        auto got = ak::fuzz::parse_xdatcar_coords(lines);
+        if (!got.ok()) {
+          error = got.error();
+          break;
+        }
+        if (!want.error) check_values(got.value().data(), want.values);
+        break;
+      }
     }
-  }
-  require(error.has_value() == want.error.has_value(), "success differs from reference",
-          error ? *error : *want.error);
-  if (error) {
-    require(*error == *want.error, "message differs", *error + "\n" + *want.error);
-    return 0;
-  }
+    require(error.has_value() == want.error.has_value(), "success differs from reference",
+            error ? *error : *want.error);
+    if (error) require(*error == *want.error, "message differs", *error + "\n" + *want.error);
+  });
+  if (error) return 0;
   // Symbols from invalid UTF-8 cannot come from the interpreter; keep the
   // round trip to text that could.
   if (format == Format::kXyz && !fuzzkit::decode_utf8(text, nullptr)) return 0;

@@ -4,6 +4,8 @@
 
 #include "messages.hpp"
 #include "text/float_parse.hpp"
+#include "text/line_tokens.hpp"
+#include "text/scan_path.hpp"
 #include "text/number_format.hpp"
 #include "text/tokenizer.hpp"
 #include "text/unicode.hpp"
@@ -37,28 +39,77 @@ char* put_wide_symbol(TextBuffer& out, char* p, std::string_view symbol) {
 XyzReader::XyzReader(std::size_t n_lines, const ArrayStorage& storage)
     : positions_(n_lines, 3, Fill::unset, storage), symbols_(text::normalize_symbol, text::normalize_symbol_word) {}
 
-std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, std::uint32_t* symbol_ids) {
-  double* row = positions_.data() + 3 * line_;
-  for (std::size_t k = 0; k < lines.size(); ++k, row += 3) {
-    const char* const begin = lines[k].data();
-    const char* const end = begin + lines[k].size();
-    const char* p = text::skip_space(begin, end);
-    if (p == end) return messages::xyz_empty_line(line_ + k);
-    const char* token_end = text::token_end(p + 1, end);
-    symbol_ids[k] = symbols_.id(p, static_cast<std::size_t>(token_end - p), begin, end);
-    for (int column = 0; column < 3; ++column) {
-      p = text::skip_space(token_end, end);
-      if (p == end) return messages::xyz_missing_position(line_ + k);
-      const text::ScanResult number = text::scan_float(p, end, begin, row[column]);
-      token_end = number.end;
-      if (!number.ok) [[unlikely]] {
-        return messages::xyz_cannot_parse(std::string_view(p, static_cast<std::size_t>(token_end - p)), line_ + k,
-                                          text::kFloatInvalid);
+// The rows of read(). On the portable path each token is found from the end
+// of the one before; on the vector path (text/scan_path.hpp) all starts of a
+// line come from one whitespace mask (text/line_tokens.hpp) and the floats
+// are gathered with vectors, so that the three coordinates of a row are
+// scanned side by side instead of one after the other. Both find the same
+// tokens and report the same first failure.
+struct XyzRows {
+  struct Portable {
+    const char* end;
+    Portable(const char* /*begin*/, const char* end_) noexcept : end(end_) {}
+    const char* next(const char* after) const noexcept { return text::skip_space(after, end); }
+    static text::ScanResult scan_float(const char* p, const char* end, const char* begin, double& out) noexcept {
+      return text::scan_float(p, end, begin, out);
+    }
+  };
+#if defined(AK_SCAN_VECTOR)
+  struct Vector : text::LineTokens {
+    [[AK_SCAN_VECTOR_TARGET]] Vector(const char* begin, const char* end) noexcept
+        : text::LineTokens(begin, end) {}
+    static text::ScanResult scan_float(const char* p, const char* end, const char* begin, double& out) noexcept {
+      return text::scan_float_vector(p, end, begin, out);
+    }
+  };
+#endif
+
+  template <class Tokens>
+  [[gnu::always_inline]] static std::optional<Failure> read(XyzReader& reader, std::span<const std::string_view> lines,
+                                                            std::uint32_t* symbol_ids) {
+    const std::size_t line = reader.line_;
+    double* row = reader.positions_.data() + 3 * line;
+    for (std::size_t k = 0; k < lines.size(); ++k, row += 3) {
+      const char* const begin = lines[k].data();
+      const char* const end = begin + lines[k].size();
+      Tokens tokens(begin, end);
+      const char* p = tokens.next(begin);
+      if (p == end) return messages::xyz_empty_line(line + k);
+      const char* token_end = text::token_end(p + 1, end);
+      symbol_ids[k] = reader.symbols_.id(p, static_cast<std::size_t>(token_end - p), begin, end);
+      for (int column = 0; column < 3; ++column) {
+        p = tokens.next(token_end);
+        if (p == end) return messages::xyz_missing_position(line + k);
+        const text::ScanResult number = Tokens::scan_float(p, end, begin, row[column]);
+        token_end = number.end;
+        if (!number.ok) [[unlikely]] {
+          return messages::xyz_cannot_parse(std::string_view(p, static_cast<std::size_t>(token_end - p)), line + k,
+                                            text::kFloatInvalid);
+        }
       }
     }
+    reader.line_ += lines.size();
+    return std::nullopt;
   }
-  line_ += lines.size();
-  return std::nullopt;
+
+  static std::optional<Failure> portable(XyzReader& reader, std::span<const std::string_view> lines,
+                                         std::uint32_t* symbol_ids) {
+    return read<Portable>(reader, lines, symbol_ids);
+  }
+#if defined(AK_SCAN_VECTOR)
+  // Flattened: the line mask is inlined into the row loop.
+  [[AK_SCAN_VECTOR_TARGET, gnu::flatten]] static std::optional<Failure> vector(
+      XyzReader& reader, std::span<const std::string_view> lines, std::uint32_t* symbol_ids) {
+    return read<Vector>(reader, lines, symbol_ids);
+  }
+#endif
+};
+
+std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, std::uint32_t* symbol_ids) {
+#if defined(AK_SCAN_VECTOR)
+  if (text::scan_path() == text::ScanPath::vector) return XyzRows::vector(*this, lines, symbol_ids);
+#endif
+  return XyzRows::portable(*this, lines, symbol_ids);
 }
 
 Result<TextBuffer> format_xyz_block(std::span<const std::string_view> symbols,
