@@ -6,8 +6,7 @@
 #include "messages.hpp"
 #include "text/float_parse.hpp"
 #include "text/int_parse.hpp"
-#include "text/line_tokens.hpp"
-#include "text/scan_path.hpp"
+#include "text/row_tokens.hpp"
 #include "text/tokenizer.hpp"
 
 namespace ak::atomlines {
@@ -54,30 +53,10 @@ AtomLineReader::AtomLineReader(std::size_t n_lines, std::span<const std::uint8_t
   bools_ = OwnedArray<std::uint8_t>(n_lines, n_bool, Fill::unset, storage);
 }
 
-// The rows of read(). On the portable path each token is found from the end
-// of the one before; on the vector path (text/scan_path.hpp) all starts of a
-// line come from one whitespace mask (text/line_tokens.hpp) and the floats
-// are gathered with vectors, so that the tokens of a row are scanned side by
-// side instead of one after the other. Both find the same tokens.
+// The rows of read(), one instance per scan path (text/row_tokens.hpp): on
+// the vector path the tokens of a row are scanned side by side instead of
+// one after the other. Both find the same tokens.
 struct RowScan {
-  struct Portable {
-    const char* end;
-    Portable(const char* /*begin*/, const char* end_) noexcept : end(end_) {}
-    const char* next(const char* after) const noexcept { return text::skip_space(after, end); }
-    static text::ScanResult scan_float(const char* p, const char* end, const char* begin, double& out) noexcept {
-      return text::scan_float(p, end, begin, out);
-    }
-  };
-#if defined(AK_SCAN_VECTOR)
-  struct Vector : text::LineTokens {
-    [[AK_SCAN_VECTOR_TARGET]] Vector(const char* begin, const char* end) noexcept
-        : text::LineTokens(begin, end) {}
-    static text::ScanResult scan_float(const char* p, const char* end, const char* begin, double& out) noexcept {
-      return text::scan_float_vector(p, end, begin, out);
-    }
-  };
-#endif
-
   template <class Tokens>
   [[gnu::always_inline]] static std::optional<Failure> read(AtomLineReader& reader,
                                                             std::span<const std::string_view> lines,
@@ -143,13 +122,13 @@ struct RowScan {
 
   static std::optional<Failure> portable(AtomLineReader& reader, std::span<const std::string_view> lines,
                                          std::uint32_t* string_ids) {
-    return read<Portable>(reader, lines, string_ids);
+    return read<text::PortableTokens>(reader, lines, string_ids);
   }
 #if defined(AK_SCAN_VECTOR)
   // Flattened: the line mask and its steps are inlined into the row loop.
   [[AK_SCAN_VECTOR_TARGET, gnu::flatten]] static std::optional<Failure> vector(
       AtomLineReader& reader, std::span<const std::string_view> lines, std::uint32_t* string_ids) {
-    return read<Vector>(reader, lines, string_ids);
+    return read<text::VectorTokens>(reader, lines, string_ids);
   }
 #endif
 

@@ -4,8 +4,7 @@
 
 #include "messages.hpp"
 #include "text/float_parse.hpp"
-#include "text/line_tokens.hpp"
-#include "text/scan_path.hpp"
+#include "text/row_tokens.hpp"
 #include "text/number_format.hpp"
 #include "text/tokenizer.hpp"
 #include "text/unicode.hpp"
@@ -39,31 +38,11 @@ char* put_wide_symbol(TextBuffer& out, char* p, std::string_view symbol) {
 XyzReader::XyzReader(std::size_t n_lines, const ArrayStorage& storage)
     : positions_(n_lines, 3, Fill::unset, storage), symbols_(text::normalize_symbol, text::normalize_symbol_word) {}
 
-// The rows of read(). On the portable path each token is found from the end
-// of the one before; on the vector path (text/scan_path.hpp) all starts of a
-// line come from one whitespace mask (text/line_tokens.hpp) and the floats
-// are gathered with vectors, so that the three coordinates of a row are
-// scanned side by side instead of one after the other. Both find the same
-// tokens and report the same first failure.
+// The rows of read(), one instance per scan path (text/row_tokens.hpp): on
+// the vector path the three coordinates of a row are scanned side by side,
+// and their varying signs and integer digits cost no mispredictions. Both
+// find the same tokens and report the same first failure.
 struct XyzRows {
-  struct Portable {
-    const char* end;
-    Portable(const char* /*begin*/, const char* end_) noexcept : end(end_) {}
-    const char* next(const char* after) const noexcept { return text::skip_space(after, end); }
-    static text::ScanResult scan_float(const char* p, const char* end, const char* begin, double& out) noexcept {
-      return text::scan_float(p, end, begin, out);
-    }
-  };
-#if defined(AK_SCAN_VECTOR)
-  struct Vector : text::LineTokens {
-    [[AK_SCAN_VECTOR_TARGET]] Vector(const char* begin, const char* end) noexcept
-        : text::LineTokens(begin, end) {}
-    static text::ScanResult scan_float(const char* p, const char* end, const char* begin, double& out) noexcept {
-      return text::scan_float_vector(p, end, begin, out);
-    }
-  };
-#endif
-
   template <class Tokens>
   [[gnu::always_inline]] static std::optional<Failure> read(XyzReader& reader, std::span<const std::string_view> lines,
                                                             std::uint32_t* symbol_ids) {
@@ -94,13 +73,13 @@ struct XyzRows {
 
   static std::optional<Failure> portable(XyzReader& reader, std::span<const std::string_view> lines,
                                          std::uint32_t* symbol_ids) {
-    return read<Portable>(reader, lines, symbol_ids);
+    return read<text::PortableTokens>(reader, lines, symbol_ids);
   }
 #if defined(AK_SCAN_VECTOR)
   // Flattened: the line mask is inlined into the row loop.
   [[AK_SCAN_VECTOR_TARGET, gnu::flatten]] static std::optional<Failure> vector(
       XyzReader& reader, std::span<const std::string_view> lines, std::uint32_t* symbol_ids) {
-    return read<Vector>(reader, lines, symbol_ids);
+    return read<text::VectorTokens>(reader, lines, symbol_ids);
   }
 #endif
 };

@@ -44,9 +44,10 @@ ScanResult scan_float(const char* p, const char* end, const char* readable, doub
 // scan_float for the vector path (only where scan_path_available(vector)):
 // the same results, the usual token gathered with 16-byte vectors
 // (text/float_gather_sse4.hpp), every other one by scan_float. Faster where
-// the token shapes vary along a line (signs, integer digits), as in the
-// atom-line reader's rows; the coordinate readers' columns, which repeat
-// one shape, are faster with scan_float.
+// token shapes vary (signs, integer digit counts), as in atom-line rows and
+// Cartesian XYZ coordinates, whose scalar scan mispredicts on the shape;
+// fractions "0.ddd" (POSCAR and XDATCAR coordinates) take scan_float's own
+// short path either way.
 ScanResult scan_float_vector(const char* p, const char* end, const char* readable, double& out) noexcept;
 #endif
 
