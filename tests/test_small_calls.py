@@ -45,6 +45,27 @@ def test_symbols_beside_the_word_path(token, symbol):
     assert symbols == [symbol, symbol]
 
 
+@pytest.mark.parametrize("tokens, symbol", [
+    (["\u212a", "k", "K"], "K"),     # KELVIN SIGN lower-cases to "k": the full path meets the word path
+    (["\u017fi", "SI", "si"], "Si"),  # LONG S stays, then upper-cases to "S"
+])
+@pytest.mark.parametrize("reverse", [False, True])
+def test_one_str_per_symbol_whichever_path_made_it(tokens, symbol, reverse):
+    tokens = tokens[::-1] if reverse else tokens
+    symbols, _ = X.parse_xyz_block_rs([f"{t} 0 0 0" for t in tokens * 2])
+    assert symbols == [symbol] * (2 * len(tokens))
+    assert all(s is symbols[0] for s in symbols)
+
+
+@pytest.mark.parametrize("long_first", [0, 1, 3])
+def test_short_symbols_after_the_arena_is_full(long_first):
+    # Long normalised symbols fill the 256-byte arena first; later short ones
+    # are then kept on the heap.
+    names = ["Q" * 90 + str(i) for i in range(long_first)] + ["H", "He", "Li", "Be", "B", "C"]
+    symbols, _ = X.parse_xyz_block_rs([f"{s.upper()} 1 1 1" for s in names] * 3)
+    assert symbols == [symbol_rule(s) for s in names] * 3
+
+
 @pytest.mark.parametrize("distinct", [15, 16, 17, 18, 40, 300])
 def test_columns_with_many_distinct_texts_keep_every_text(distinct):
     # The first 16 texts are searched inline, the rest through a map made at the 17th.

@@ -104,6 +104,9 @@ class TokenInterner {
   // The id of `text`, given one if new; a new text is copied first when
   // `copy` (it does not live in the lines).
   std::uint32_t intern(std::string_view text, bool copy);
+  // Gives the new text `text` the next id; `word` is its bytes as a word
+  // when it has at most eight.
+  std::uint32_t add(std::string_view text, std::uint64_t word);
   // The id of a text already given one, or -1.
   std::int64_t find(std::string_view text) const;
   // A stable copy of a transformed text.
@@ -114,6 +117,12 @@ class TokenInterner {
   Transform transform_;
   WordTransform word_transform_;
   SmallVector<std::string_view, kLinear> texts_;
+  // The first kLinear texts as words (zero above their size) with their
+  // sizes, kNotWord for a longer text: a word is looked up among them
+  // without touching the texts. Only entries below texts_.size() are read.
+  static constexpr std::uint8_t kNotWord = 0xff;
+  std::uint64_t linear_words_[kLinear];
+  std::uint8_t linear_sizes_[kLinear];
   std::unordered_map<std::string_view, std::uint32_t> by_text_;  // filled once texts_ outgrows kLinear
   char arena_[kArena];
   std::size_t arena_used_ = 0;
