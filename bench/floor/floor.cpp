@@ -5,11 +5,12 @@
 //
 // Each floor does what its function must do and nothing else:
 //   - walk the list and take each str's UTF-8 buffer (compact ASCII data);
-//   - cut the tokens (the project's tokenizer: for the atom lines on the
-//     vector path, the line's whitespace mask, as the reader does);
+//   - cut the tokens (the project's tokenizer: for the XYZ and atom lines on
+//     the vector path, the line's whitespace mask, as the readers do);
 //   - convert the numbers with the fastest exact conversion at hand, chosen by
-//     the caller: 0 = the project's parser (on the atom lines, the vector
-//     path's scan where the reader takes it), 1 = std::from_chars (both exact);
+//     the caller: 0 = the project's parser (on the XYZ and atom lines, the
+//     vector path's scan where the reader takes it), 1 = std::from_chars
+//     (both exact);
 //   - build the results: NumPy-allocated arrays, and for symbol or string
 //     columns one str per distinct raw token, found through a small
 //     direct-mapped table and shared by all its rows.
@@ -89,24 +90,6 @@ PyObject* new_array(std::size_t rows, std::size_t cols, int type) {
   return PyArray_SimpleNew(2, dims, type);
 }
 
-template <int Converter>
-PyObject* xyz(PyObject* list) {
-  const Py_ssize_t n = PyList_GET_SIZE(list);
-  PyObject* symbols = PyList_New(n);
-  PyObject* positions = new_array(static_cast<std::size_t>(n), 3, NPY_FLOAT64);
-  auto* out = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(positions)));
-  TokenStrings strings;
-  for (Py_ssize_t i = 0; i < n; ++i, out += 3) {
-    const std::string_view line = utf8(PyList_GET_ITEM(list, i));
-    const char* const begin = line.data();
-    const char* const end = begin + line.size();
-    const char* p = skip_space(begin, end);
-    const char* q = token_end(p + 1, end);
-    PyList_SET_ITEM(symbols, i, Py_NewRef(strings.get(p, static_cast<std::size_t>(q - p))));
-    for (int j = 0; j < 3; ++j) q = number<Converter>(skip_space(q, end), end, begin, out[j]);
-  }
-  return Py_BuildValue("(NN)", symbols, positions);
-}
 
 template <int Converter>
 PyObject* poscar(PyObject* list) {
@@ -145,10 +128,9 @@ PyObject* xdatcar(PyObject* list) {
   return positions;
 }
 
-// Lines "s f f f f f f i b": a symbol, six floats, an integer, a boolean,
-// with the tokenizer and float scan of the path the atom-line reader takes:
-// token starts from the line's whitespace mask and the vector float scan on
-// the vector path, each token's start from the end of the one before
+// The tokenizer and float scan of the path the XYZ and atom-line readers
+// take: token starts from the line's whitespace mask and the vector float
+// scan on the vector path, each token's start from the end of the one before
 // otherwise.
 struct ChainedTokens {
   const char* end;
@@ -164,6 +146,7 @@ template <int Converter, class Tokens, bool kVector>
   return number<Converter>(p, end, begin, out);
 }
 
+// Lines "s f f f f f f i b": a symbol, six floats, an integer, a boolean.
 template <int Converter, class Tokens, bool kVector>
 [[gnu::always_inline]] inline PyObject* atomlines_rows(PyObject* list) {
   const Py_ssize_t n = PyList_GET_SIZE(list);
@@ -201,6 +184,27 @@ template <int Converter, class Tokens, bool kVector>
   return result;
 }
 
+// Lines "symbol x y z".
+template <int Converter, class Tokens, bool kVector>
+[[gnu::always_inline]] inline PyObject* xyz_rows(PyObject* list) {
+  const Py_ssize_t n = PyList_GET_SIZE(list);
+  PyObject* symbols = PyList_New(n);
+  PyObject* positions = new_array(static_cast<std::size_t>(n), 3, NPY_FLOAT64);
+  auto* out = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(positions)));
+  TokenStrings strings;
+  for (Py_ssize_t i = 0; i < n; ++i, out += 3) {
+    const std::string_view line = utf8(PyList_GET_ITEM(list, i));
+    const char* const begin = line.data();
+    const char* const end = begin + line.size();
+    Tokens tokens(begin, end);
+    const char* p = tokens.next(begin);
+    const char* q = token_end(p + 1, end);
+    PyList_SET_ITEM(symbols, i, Py_NewRef(strings.get(p, static_cast<std::size_t>(q - p))));
+    for (int j = 0; j < 3; ++j) q = row_float<Converter, Tokens, kVector>(tokens.next(q), end, begin, out[j]);
+  }
+  return Py_BuildValue("(NN)", symbols, positions);
+}
+
 #if defined(AK_SCAN_VECTOR)
 struct MaskTokens : ak::text::LineTokens {
   [[AK_SCAN_VECTOR_TARGET]] MaskTokens(const char* begin, const char* end) : ak::text::LineTokens(begin, end) {}
@@ -210,7 +214,20 @@ template <int Converter>
 [[AK_SCAN_VECTOR_TARGET, gnu::flatten]] PyObject* atomlines_vector(PyObject* list) {
   return atomlines_rows<Converter, MaskTokens, true>(list);
 }
+
+template <int Converter>
+[[AK_SCAN_VECTOR_TARGET, gnu::flatten]] PyObject* xyz_vector(PyObject* list) {
+  return xyz_rows<Converter, MaskTokens, true>(list);
+}
 #endif
+
+template <int Converter>
+PyObject* xyz(PyObject* list) {
+#if defined(AK_SCAN_VECTOR)
+  if (ak::text::scan_path() == ak::text::ScanPath::vector) return xyz_vector<Converter>(list);
+#endif
+  return xyz_rows<Converter, ChainedTokens, false>(list);
+}
 
 template <int Converter>
 PyObject* atomlines(PyObject* list) {
