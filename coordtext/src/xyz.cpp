@@ -4,8 +4,8 @@
 
 #include "messages.hpp"
 #include "text/float_parse.hpp"
-#include "text/row_tokens.hpp"
 #include "text/number_format.hpp"
+#include "text/row_tokens.hpp"
 #include "text/tokenizer.hpp"
 #include "text/unicode.hpp"
 
