@@ -34,9 +34,8 @@
 #include "huge_pages.hpp"
 #include "simd_path.hpp"
 #include "text/float_parse.hpp"
-#include "text/line_tokens.hpp"
+#include "text/row_tokens.hpp"
 #include "text/number_format.hpp"
-#include "text/scan_path.hpp"
 #include "text/tokenizer.hpp"
 
 namespace {
@@ -128,26 +127,27 @@ PyObject* xdatcar(PyObject* list) {
   return positions;
 }
 
-// The tokenizer and float scan of the path the XYZ and atom-line readers
-// take: token starts from the line's whitespace mask and the vector float
-// scan on the vector path, each token's start from the end of the one before
-// otherwise.
-struct ChainedTokens {
-  const char* end;
-  ChainedTokens(const char*, const char* end_) : end(end_) {}
-  const char* next(const char* after) const { return skip_space(after, end); }
-};
-
-template <int Converter, class Tokens, bool kVector>
+// A float of a row: on Converter 0 the float scan of the row's token path
+// (text/row_tokens.hpp: the vector scan where the readers take it).
+template <int Converter, class Tokens>
 [[gnu::always_inline]] inline const char* row_float(const char* p, const char* end, const char* begin, double& out) {
-#if defined(AK_SCAN_VECTOR)
-  if constexpr (Converter == 0 && kVector) return ak::text::scan_float_vector(p, end, begin, out).end;
-#endif
+  if constexpr (Converter == 0) return Tokens::scan_float(p, end, begin, out).end;
   return number<Converter>(p, end, begin, out);
 }
 
+// A row's first token, stored at list[i] as the shared str of its text;
+// returns the token's end.
+template <class Tokens>
+[[gnu::always_inline]] inline const char* first_token(Tokens& tokens, const char* begin, const char* end,
+                                                      TokenStrings& strings, PyObject* list, Py_ssize_t i) {
+  const char* const p = tokens.next(begin);
+  const char* const q = token_end(p + 1, end);
+  PyList_SET_ITEM(list, i, Py_NewRef(strings.get(p, static_cast<std::size_t>(q - p))));
+  return q;
+}
+
 // Lines "s f f f f f f i b": a symbol, six floats, an integer, a boolean.
-template <int Converter, class Tokens, bool kVector>
+template <int Converter, class Tokens>
 [[gnu::always_inline]] inline PyObject* atomlines_rows(PyObject* list) {
   const Py_ssize_t n = PyList_GET_SIZE(list);
   const auto rows = static_cast<std::size_t>(n);
@@ -164,10 +164,8 @@ template <int Converter, class Tokens, bool kVector>
     const char* const begin = line.data();
     const char* const end = begin + line.size();
     Tokens tokens(begin, end);
-    const char* p = tokens.next(begin);
-    const char* q = token_end(p + 1, end);
-    PyList_SET_ITEM(column, i, Py_NewRef(strings.get(p, static_cast<std::size_t>(q - p))));
-    for (int j = 0; j < 6; ++j) q = row_float<Converter, Tokens, kVector>(tokens.next(q), end, begin, f[j]);
+    const char* q = first_token(tokens, begin, end, strings, column, i);
+    for (int j = 0; j < 6; ++j) q = row_float<Converter, Tokens>(tokens.next(q), end, begin, f[j]);
     q = std::from_chars(tokens.next(q), end, k[i]).ptr;
     b[i] = *tokens.next(q) == 'T';
   }
@@ -185,7 +183,7 @@ template <int Converter, class Tokens, bool kVector>
 }
 
 // Lines "symbol x y z".
-template <int Converter, class Tokens, bool kVector>
+template <int Converter, class Tokens>
 [[gnu::always_inline]] inline PyObject* xyz_rows(PyObject* list) {
   const Py_ssize_t n = PyList_GET_SIZE(list);
   PyObject* symbols = PyList_New(n);
@@ -197,27 +195,21 @@ template <int Converter, class Tokens, bool kVector>
     const char* const begin = line.data();
     const char* const end = begin + line.size();
     Tokens tokens(begin, end);
-    const char* p = tokens.next(begin);
-    const char* q = token_end(p + 1, end);
-    PyList_SET_ITEM(symbols, i, Py_NewRef(strings.get(p, static_cast<std::size_t>(q - p))));
-    for (int j = 0; j < 3; ++j) q = row_float<Converter, Tokens, kVector>(tokens.next(q), end, begin, out[j]);
+    const char* q = first_token(tokens, begin, end, strings, symbols, i);
+    for (int j = 0; j < 3; ++j) q = row_float<Converter, Tokens>(tokens.next(q), end, begin, out[j]);
   }
   return Py_BuildValue("(NN)", symbols, positions);
 }
 
 #if defined(AK_SCAN_VECTOR)
-struct MaskTokens : ak::text::LineTokens {
-  [[AK_SCAN_VECTOR_TARGET]] MaskTokens(const char* begin, const char* end) : ak::text::LineTokens(begin, end) {}
-};
-
 template <int Converter>
 [[AK_SCAN_VECTOR_TARGET, gnu::flatten]] PyObject* atomlines_vector(PyObject* list) {
-  return atomlines_rows<Converter, MaskTokens, true>(list);
+  return atomlines_rows<Converter, ak::text::VectorTokens>(list);
 }
 
 template <int Converter>
 [[AK_SCAN_VECTOR_TARGET, gnu::flatten]] PyObject* xyz_vector(PyObject* list) {
-  return xyz_rows<Converter, MaskTokens, true>(list);
+  return xyz_rows<Converter, ak::text::VectorTokens>(list);
 }
 #endif
 
@@ -226,7 +218,7 @@ PyObject* xyz(PyObject* list) {
 #if defined(AK_SCAN_VECTOR)
   if (ak::text::scan_path() == ak::text::ScanPath::vector) return xyz_vector<Converter>(list);
 #endif
-  return xyz_rows<Converter, ChainedTokens, false>(list);
+  return xyz_rows<Converter, ak::text::PortableTokens>(list);
 }
 
 template <int Converter>
@@ -234,7 +226,7 @@ PyObject* atomlines(PyObject* list) {
 #if defined(AK_SCAN_VECTOR)
   if (ak::text::scan_path() == ak::text::ScanPath::vector) return atomlines_vector<Converter>(list);
 #endif
-  return atomlines_rows<Converter, ChainedTokens, false>(list);
+  return atomlines_rows<Converter, ak::text::PortableTokens>(list);
 }
 
 PyObject* read_floor(PyObject* args, PyObject* (*fn0)(PyObject*), PyObject* (*fn1)(PyObject*)) {
