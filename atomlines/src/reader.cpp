@@ -120,27 +120,13 @@ struct RowScan {
     return std::nullopt;
   }
 
-  static std::optional<Failure> portable(AtomLineReader& reader, std::span<const std::string_view> lines,
-                                         std::uint32_t* string_ids) {
-    return read<text::PortableTokens>(reader, lines, string_ids);
-  }
-#if defined(AK_SCAN_VECTOR)
-  // Flattened: the line mask and its steps are inlined into the row loop.
-  [[AK_SCAN_VECTOR_TARGET, gnu::flatten]] static std::optional<Failure> vector(
-      AtomLineReader& reader, std::span<const std::string_view> lines, std::uint32_t* string_ids) {
-    return read<text::VectorTokens>(reader, lines, string_ids);
-  }
-#endif
-
   using Kind = AtomLineReader::Kind;
   using Step = AtomLineReader::Step;
 };
 
 std::optional<Failure> AtomLineReader::read(std::span<const std::string_view> lines, std::uint32_t* string_ids) {
-#if defined(AK_SCAN_VECTOR)
-  if (text::scan_path() == text::ScanPath::vector) return RowScan::vector(*this, lines, string_ids);
-#endif
-  return RowScan::portable(*this, lines, string_ids);
+  return text::on_scan_path(
+      [this, lines, string_ids]<class Tokens>() { return RowScan::read<Tokens>(*this, lines, string_ids); });
 }
 
 AtomColumns AtomLineReader::take_numeric_columns() noexcept {

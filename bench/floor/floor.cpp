@@ -34,8 +34,8 @@
 #include "huge_pages.hpp"
 #include "simd_path.hpp"
 #include "text/float_parse.hpp"
-#include "text/row_tokens.hpp"
 #include "text/number_format.hpp"
+#include "text/row_tokens.hpp"
 #include "text/tokenizer.hpp"
 
 namespace {
@@ -88,7 +88,6 @@ PyObject* new_array(std::size_t rows, std::size_t cols, int type) {
   npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(cols)};
   return PyArray_SimpleNew(2, dims, type);
 }
-
 
 template <int Converter>
 PyObject* poscar(PyObject* list) {
@@ -201,32 +200,14 @@ template <int Converter, class Tokens>
   return Py_BuildValue("(NN)", symbols, positions);
 }
 
-#if defined(AK_SCAN_VECTOR)
-template <int Converter>
-[[AK_SCAN_VECTOR_TARGET, gnu::flatten]] PyObject* atomlines_vector(PyObject* list) {
-  return atomlines_rows<Converter, ak::text::VectorTokens>(list);
-}
-
-template <int Converter>
-[[AK_SCAN_VECTOR_TARGET, gnu::flatten]] PyObject* xyz_vector(PyObject* list) {
-  return xyz_rows<Converter, ak::text::VectorTokens>(list);
-}
-#endif
-
 template <int Converter>
 PyObject* xyz(PyObject* list) {
-#if defined(AK_SCAN_VECTOR)
-  if (ak::text::scan_path() == ak::text::ScanPath::vector) return xyz_vector<Converter>(list);
-#endif
-  return xyz_rows<Converter, ak::text::PortableTokens>(list);
+  return ak::text::on_scan_path([list]<class Tokens>() { return xyz_rows<Converter, Tokens>(list); });
 }
 
 template <int Converter>
 PyObject* atomlines(PyObject* list) {
-#if defined(AK_SCAN_VECTOR)
-  if (ak::text::scan_path() == ak::text::ScanPath::vector) return atomlines_vector<Converter>(list);
-#endif
-  return atomlines_rows<Converter, ak::text::PortableTokens>(list);
+  return ak::text::on_scan_path([list]<class Tokens>() { return atomlines_rows<Converter, Tokens>(list); });
 }
 
 PyObject* read_floor(PyObject* args, PyObject* (*fn0)(PyObject*), PyObject* (*fn1)(PyObject*)) {

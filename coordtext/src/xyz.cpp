@@ -38,57 +38,35 @@ char* put_wide_symbol(TextBuffer& out, char* p, std::string_view symbol) {
 XyzReader::XyzReader(std::size_t n_lines, const ArrayStorage& storage)
     : positions_(n_lines, 3, Fill::unset, storage), symbols_(text::normalize_symbol, text::normalize_symbol_word) {}
 
-// The rows of read(), one instance per scan path (text/row_tokens.hpp): on
-// the vector path the three coordinates of a row are scanned side by side,
-// and their varying signs and integer digits cost no mispredictions. Both
-// find the same tokens and report the same first failure.
-struct XyzRows {
-  template <class Tokens>
-  [[gnu::always_inline]] static std::optional<Failure> read(XyzReader& reader, std::span<const std::string_view> lines,
-                                                            std::uint32_t* symbol_ids) {
-    const std::size_t line = reader.line_;
-    double* row = reader.positions_.data() + 3 * line;
+// One instance of the row loop per scan path (text/row_tokens.hpp): on the
+// vector path the three coordinates of a row are scanned side by side, and
+// their varying signs and integer digits cost no mispredictions. Both find
+// the same tokens and report the same first failure.
+std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, std::uint32_t* symbol_ids) {
+  return text::on_scan_path([this, lines, symbol_ids]<class Tokens>() -> std::optional<Failure> {
+    double* row = positions_.data() + 3 * line_;
     for (std::size_t k = 0; k < lines.size(); ++k, row += 3) {
       const char* const begin = lines[k].data();
       const char* const end = begin + lines[k].size();
       Tokens tokens(begin, end);
       const char* p = tokens.next(begin);
-      if (p == end) return messages::xyz_empty_line(line + k);
+      if (p == end) return messages::xyz_empty_line(line_ + k);
       const char* token_end = text::token_end(p + 1, end);
-      symbol_ids[k] = reader.symbols_.id(p, static_cast<std::size_t>(token_end - p), begin, end);
+      symbol_ids[k] = symbols_.id(p, static_cast<std::size_t>(token_end - p), begin, end);
       for (int column = 0; column < 3; ++column) {
         p = tokens.next(token_end);
-        if (p == end) return messages::xyz_missing_position(line + k);
+        if (p == end) return messages::xyz_missing_position(line_ + k);
         const text::ScanResult number = Tokens::scan_float(p, end, begin, row[column]);
         token_end = number.end;
         if (!number.ok) [[unlikely]] {
-          return messages::xyz_cannot_parse(std::string_view(p, static_cast<std::size_t>(token_end - p)), line + k,
+          return messages::xyz_cannot_parse(std::string_view(p, static_cast<std::size_t>(token_end - p)), line_ + k,
                                             text::kFloatInvalid);
         }
       }
     }
-    reader.line_ += lines.size();
+    line_ += lines.size();
     return std::nullopt;
-  }
-
-  static std::optional<Failure> portable(XyzReader& reader, std::span<const std::string_view> lines,
-                                         std::uint32_t* symbol_ids) {
-    return read<text::PortableTokens>(reader, lines, symbol_ids);
-  }
-#if defined(AK_SCAN_VECTOR)
-  // Flattened: the line mask is inlined into the row loop.
-  [[AK_SCAN_VECTOR_TARGET, gnu::flatten]] static std::optional<Failure> vector(
-      XyzReader& reader, std::span<const std::string_view> lines, std::uint32_t* symbol_ids) {
-    return read<text::VectorTokens>(reader, lines, symbol_ids);
-  }
-#endif
-};
-
-std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, std::uint32_t* symbol_ids) {
-#if defined(AK_SCAN_VECTOR)
-  if (text::scan_path() == text::ScanPath::vector) return XyzRows::vector(*this, lines, symbol_ids);
-#endif
-  return XyzRows::portable(*this, lines, symbol_ids);
+  });
 }
 
 Result<TextBuffer> format_xyz_block(std::span<const std::string_view> symbols,

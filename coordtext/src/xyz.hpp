@@ -35,8 +35,6 @@ class XyzReader {
   OwnedArray<double> take_positions() noexcept { return std::move(positions_); }
 
  private:
-  friend struct XyzRows;  // the body of read(), one instance per scan path (xyz.cpp)
-
   OwnedArray<double> positions_;
   std::size_t line_ = 0;
   text::TokenInterner symbols_;

@@ -12,8 +12,8 @@
 // row's scans do not wait on each other, and gathers floats with vectors.
 // Both hand out the same starts and the same values.
 //
-// A row loop on the vector path must be compiled for it: instantiate it in
-// a function marked [[AK_SCAN_VECTOR_TARGET, gnu::flatten]].
+// on_scan_path() runs a row loop with the token type of the path taken now,
+// compiled for that path's instructions.
 #pragma once
 
 #include "text/float_parse.hpp"
@@ -40,5 +40,29 @@ struct VectorTokens : LineTokens {
   }
 };
 #endif
+
+namespace detail {
+#if defined(AK_SCAN_VECTOR)
+template <class Body>
+[[AK_SCAN_VECTOR_TARGET, gnu::flatten]] auto run_vector_tokens(Body body) {
+  return body.template operator()<VectorTokens>();
+}
+#endif
+}  // namespace detail
+
+// Calls body.template operator()<Tokens>() with Tokens the token type of the
+// scan path taken now (scan_path()) and returns its result. On the vector
+// path the call is compiled for that path with everything it calls in this
+// unit inlined: body is typically a generic lambda holding a reader's row
+// loop, as with run_on() for the writers' code paths. The body is taken by
+// value (a few captured words): a copy whose address is never passed on
+// keeps its captures in registers across the scans it calls.
+template <class Body>
+auto on_scan_path(Body body) {
+#if defined(AK_SCAN_VECTOR)
+  if (scan_path() == ScanPath::vector) return detail::run_vector_tokens(body);
+#endif
+  return body.template operator()<PortableTokens>();
+}
 
 }  // namespace ak::text
