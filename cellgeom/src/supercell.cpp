@@ -76,28 +76,40 @@ AK_TARGET_AVX2 inline void add_block_avx2(double* out, const double* run, std::s
   if (k != count) add_block<RowIsLeft>(out + k, run + k, count - k, row);
 }
 
+// A row's pattern (x, y, z, x, y, z, ...) over 24 lanes, as three registers,
+// from its x, y, z in lanes 0..2 of `xyz`. (The zero-masking permutes keep
+// GCC 12's headers from warning about an undefined source register.)
+struct Pattern24 {
+  __m512d part[3];
+};
+
+AK_TARGET_AVX512 inline Pattern24 pattern_of(__m512d xyz) noexcept {
+  return {{_mm512_maskz_permutexvar_pd(0xff, _mm512_setr_epi64(0, 1, 2, 0, 1, 2, 0, 1), xyz),
+           _mm512_maskz_permutexvar_pd(0xff, _mm512_setr_epi64(2, 0, 1, 2, 0, 1, 2, 0), xyz),
+           _mm512_maskz_permutexvar_pd(0xff, _mm512_setr_epi64(1, 2, 0, 1, 2, 0, 1, 2), xyz)}};
+}
+
+AK_TARGET_AVX512 inline Pattern24 pattern_of(const double (&row)[3]) noexcept {
+  return pattern_of(_mm512_setr_pd(row[0], row[1], row[2], 0.0, 0.0, 0.0, 0.0, 0.0));
+}
+
 // With stores of eight doubles: 24 a step, the pattern as three registers,
 // and the rest of the block (fewer than 24) by masked loads and stores.
 template <bool RowIsLeft>
 AK_TARGET_AVX512 inline void add_block_avx512(double* out, const double* run, std::size_t count,
                                               const double (&row)[3]) noexcept {
-  // (The zero-masking permutes keep GCC 12's headers from warning about an
-  // undefined source register.)
-  const __m512d xyz = _mm512_setr_pd(row[0], row[1], row[2], 0.0, 0.0, 0.0, 0.0, 0.0);
-  const __m512d pattern[3] = {_mm512_maskz_permutexvar_pd(0xff, _mm512_setr_epi64(0, 1, 2, 0, 1, 2, 0, 1), xyz),
-                              _mm512_maskz_permutexvar_pd(0xff, _mm512_setr_epi64(2, 0, 1, 2, 0, 1, 2, 0), xyz),
-                              _mm512_maskz_permutexvar_pd(0xff, _mm512_setr_epi64(1, 2, 0, 1, 2, 0, 1, 2), xyz)};
+  const Pattern24 pattern = pattern_of(row);
 #define AK_ADD(r, v) (RowIsLeft ? _mm512_add_pd(r, v) : _mm512_add_pd(v, r))
   std::size_t k = 0;
   for (; k + 24 <= count; k += 24) {
-    _mm512_storeu_pd(out + k, AK_ADD(pattern[0], _mm512_loadu_pd(run + k)));
-    _mm512_storeu_pd(out + k + 8, AK_ADD(pattern[1], _mm512_loadu_pd(run + k + 8)));
-    _mm512_storeu_pd(out + k + 16, AK_ADD(pattern[2], _mm512_loadu_pd(run + k + 16)));
+    _mm512_storeu_pd(out + k, AK_ADD(pattern.part[0], _mm512_loadu_pd(run + k)));
+    _mm512_storeu_pd(out + k + 8, AK_ADD(pattern.part[1], _mm512_loadu_pd(run + k + 8)));
+    _mm512_storeu_pd(out + k + 16, AK_ADD(pattern.part[2], _mm512_loadu_pd(run + k + 16)));
   }
   for (int part = 0; k < count; k += 8, ++part) {
     const std::size_t left = count - k;
     const auto mask = static_cast<__mmask8>(left >= 8 ? 0xff : (1u << left) - 1);
-    _mm512_mask_storeu_pd(out + k, mask, AK_ADD(pattern[part], _mm512_maskz_loadu_pd(mask, run + k)));
+    _mm512_mask_storeu_pd(out + k, mask, AK_ADD(pattern.part[part], _mm512_maskz_loadu_pd(mask, run + k)));
   }
 #undef AK_ADD
 }
@@ -107,14 +119,9 @@ AK_TARGET_AVX512 inline void add_block_avx512(double* out, const double* run, st
 template <bool RowIsLeft>
 AK_TARGET_AVX512 inline void add_two_blocks_avx512(double* out0, double* out1, const double* run, std::size_t count,
                                                    const double (&row0)[3], const double (&row1)[3]) noexcept {
-  const __m512i i0 = _mm512_setr_epi64(0, 1, 2, 0, 1, 2, 0, 1), i1 = _mm512_setr_epi64(2, 0, 1, 2, 0, 1, 2, 0),
-                i2 = _mm512_setr_epi64(1, 2, 0, 1, 2, 0, 1, 2);
-  const __m512d xyz0 = _mm512_setr_pd(row0[0], row0[1], row0[2], 0.0, 0.0, 0.0, 0.0, 0.0);
-  const __m512d xyz1 = _mm512_setr_pd(row1[0], row1[1], row1[2], 0.0, 0.0, 0.0, 0.0, 0.0);
-  const __m512d p00 = _mm512_maskz_permutexvar_pd(0xff, i0, xyz0), p01 = _mm512_maskz_permutexvar_pd(0xff, i1, xyz0),
-                p02 = _mm512_maskz_permutexvar_pd(0xff, i2, xyz0);
-  const __m512d p10 = _mm512_maskz_permutexvar_pd(0xff, i0, xyz1), p11 = _mm512_maskz_permutexvar_pd(0xff, i1, xyz1),
-                p12 = _mm512_maskz_permutexvar_pd(0xff, i2, xyz1);
+  const Pattern24 first = pattern_of(row0), second = pattern_of(row1);
+  const __m512d p00 = first.part[0], p01 = first.part[1], p02 = first.part[2];
+  const __m512d p10 = second.part[0], p11 = second.part[1], p12 = second.part[2];
 #define AK_ADD(r, v) (RowIsLeft ? _mm512_add_pd(r, v) : _mm512_add_pd(v, r))
   std::size_t k = 0;
   for (; k + 24 <= count; k += 24) {
@@ -142,8 +149,6 @@ AK_TARGET_AVX512 inline void add_two_blocks_avx512(double* out0, double* out1, c
 template <bool RowIsLeft>
 AK_TARGET_AVX512 void fill_short_run_avx512(const StridedView<double>& outer, const double* run, std::size_t count,
                                             double* out) noexcept {
-  const __m512i i0 = _mm512_setr_epi64(0, 1, 2, 0, 1, 2, 0, 1), i1 = _mm512_setr_epi64(2, 0, 1, 2, 0, 1, 2, 0),
-                i2 = _mm512_setr_epi64(1, 2, 0, 1, 2, 0, 1, 2);
   const auto lanes = [count](std::size_t from) {
     return static_cast<__mmask8>(count >= from + 8 ? 0xff : count <= from ? 0 : (1u << (count - from)) - 1);
   };
@@ -153,9 +158,9 @@ AK_TARGET_AVX512 void fill_short_run_avx512(const StridedView<double>& outer, co
 #define AK_ADD(p, r) (RowIsLeft ? _mm512_add_pd(p, r) : _mm512_add_pd(r, p))
   for (std::size_t o = 0; o < outer.rows; ++o) {
     // Lanes 3..7 are masked off: nothing past the row's third column is read.
-    const __m512d xyz = _mm512_maskz_loadu_pd(0x7, outer.data + static_cast<std::ptrdiff_t>(o) * outer.stride0);
-    const __m512d p0 = _mm512_permutexvar_pd(i0, xyz), p1 = _mm512_permutexvar_pd(i1, xyz),
-                  p2 = _mm512_permutexvar_pd(i2, xyz);
+    const Pattern24 pattern =
+        pattern_of(_mm512_maskz_loadu_pd(0x7, outer.data + static_cast<std::ptrdiff_t>(o) * outer.stride0));
+    const __m512d p0 = pattern.part[0], p1 = pattern.part[1], p2 = pattern.part[2];
     double* const block = out + count * o;
     if (count == 24) {
       _mm512_storeu_pd(block, AK_ADD(p0, r0));
