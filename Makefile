@@ -88,7 +88,8 @@ FUZZ_HARNESSES := fuzz_numbers numbers_check fuzz_coordtext fuzz_writers fuzz_at
 NUMBER_SRC := frame/pure/src/text/float_parse.cpp frame/pure/src/text/int_parse.cpp frame/pure/src/text/number_format.cpp \
 	frame/pure/src/text/scan_path.cpp
 UNICODE_SRC := frame/pure/src/text/unicode.cpp frame/pure/src/text/unicode_tables.cpp
-READER_SRC := $(NUMBER_SRC) $(UNICODE_SRC) frame/pure/src/text/interner.cpp
+READER_SRC := $(NUMBER_SRC) $(UNICODE_SRC) frame/pure/src/text/interner.cpp frame/pure/src/text/keyed_hash.cpp \
+	frame/pure/src/text/text_index.cpp
 COORD_SRC := $(READER_SRC) coordtext/src/messages.cpp coordtext/src/xyz.cpp coordtext/src/vasp.cpp
 FUZZ_HEADERS := $(wildcard fuzz/*.hpp frame/pure/src/*.hpp frame/pure/src/text/*.hpp coordtext/src/*.hpp \
 	atomlines/src/*.hpp cellgeom/src/*.hpp)

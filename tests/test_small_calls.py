@@ -1,6 +1,6 @@
 """Calls on small blocks take short paths: a symbol of up to eight ASCII
 bytes is normalised as one word, the first few distinct texts of a column are
-searched inline before a hash map is made, small result arrays keep their
+searched inline before an index is made, small result arrays keep their
 data inside their holder objects, short texts are built on the stack, and a
 few column codes live inline. Each test sits on the edge between a short path
 and the general one, where a fault would show."""
@@ -68,7 +68,7 @@ def test_short_symbols_after_the_arena_is_full(long_first):
 
 @pytest.mark.parametrize("distinct", [15, 16, 17, 18, 40, 300])
 def test_columns_with_many_distinct_texts_keep_every_text(distinct):
-    # The first 16 texts are searched inline, the rest through a map made at the 17th.
+    # The first 16 texts are searched inline, the rest through an index made at the 17th.
     names = [f"X{i}" for i in range(distinct)] + [f"Long{i:07d}" for i in range(distinct)]
     order = [names[(7 * i) % len(names)] for i in range(3 * len(names))]
     symbols, _ = X.parse_xyz_block_rs([f"{s} 0 0 0" for s in order])

@@ -5,17 +5,6 @@
 
 namespace ak::text {
 
-std::int64_t TokenInterner::find(std::string_view text) const {
-  if (texts_.size() <= kLinear) {
-    for (std::size_t i = 0; i < texts_.size(); ++i) {
-      if (texts_[i] == text) return static_cast<std::int64_t>(i);
-    }
-    return -1;
-  }
-  const auto found = by_text_.find(text);
-  return found != by_text_.end() ? static_cast<std::int64_t>(found->second) : -1;
-}
-
 std::string_view TokenInterner::keep(std::string_view text) {
   char* copy;
   if (text.size() <= kArena - arena_used_) {
@@ -48,7 +37,7 @@ std::uint32_t TokenInterner::word_id(std::uint64_t word, const char* p, std::siz
       char* const copy = arena_ + arena_used_;
       std::memcpy(copy, &text_word, sizeof text_word);
       arena_used_ += n;
-      return add(std::string_view(copy, n), text_word);
+      return add(std::string_view(copy, n), text_word, 0);
     }
   }
   char text[8];
@@ -57,14 +46,24 @@ std::uint32_t TokenInterner::word_id(std::uint64_t word, const char* p, std::siz
 }
 
 std::uint32_t TokenInterner::intern(std::string_view text, bool copy) {
-  if (const std::int64_t found = find(text); found >= 0) return static_cast<std::uint32_t>(found);
+  std::uint64_t hash = 0;
+  if (indexed()) {
+    hash = keyed_hash(text, process_hash_key());
+    if (const std::int64_t found = by_text_.find(text, hash, texts_.data()); found >= 0) {
+      return static_cast<std::uint32_t>(found);
+    }
+  } else {
+    for (std::size_t i = 0; i < texts_.size(); ++i) {
+      if (texts_[i] == text) return static_cast<std::uint32_t>(i);
+    }
+  }
   if (copy) text = keep(text);
   std::uint64_t word = 0;
   if (text.size() <= sizeof word && texts_.size() < kLinear) std::memcpy(&word, text.data(), text.size());
-  return add(text, word);
+  return add(text, word, hash);
 }
 
-std::uint32_t TokenInterner::add(std::string_view text, std::uint64_t word) {
+std::uint32_t TokenInterner::add(std::string_view text, std::uint64_t word, std::uint64_t hash) {
   if (texts_.size() >= std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
   const auto id = static_cast<std::uint32_t>(texts_.size());
   if (id < kLinear) {
@@ -72,11 +71,12 @@ std::uint32_t TokenInterner::add(std::string_view text, std::uint64_t word) {
     linear_sizes_[id] = text.size() <= sizeof word ? static_cast<std::uint8_t>(text.size()) : kNotWord;
   }
   texts_.push_back(text);
-  if (texts_.size() == kLinear + 1) {
-    // Past the linear search: every text so far goes into the map.
-    for (std::size_t i = 0; i < texts_.size(); ++i) by_text_.emplace(texts_[i], static_cast<std::uint32_t>(i));
-  } else if (texts_.size() > kLinear + 1) {
-    by_text_.emplace(text, id);
+  if (id > kLinear) {
+    by_text_.insert(id, hash);
+  } else if (id == kLinear) {
+    // Past the linear search: every text so far goes into the index.
+    const HashKey& key = process_hash_key();
+    for (std::uint32_t i = 0; i <= id; ++i) by_text_.insert(i, keyed_hash(texts_[i], key));
   }
   return id;
 }

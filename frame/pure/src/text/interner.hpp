@@ -8,14 +8,18 @@
 // id. Real columns repeat a handful of short tokens over many lines, so
 // tokens of up to eight bytes are looked up by their raw bytes, folded into
 // one 64-bit word, in a small direct-mapped table; only a miss (and every
-// longer token) takes the transform and a hash map of texts.
+// longer token) takes the transform and an index of texts.
+//
+// Both tables are keyed per process (keyed_hash.hpp): a file cannot be made
+// so that its tokens share a slot or a hash chain, so a lookup costs the
+// same whatever the tokens are.
 //
 // Texts of untransformed tokens are views into the tokens' own bytes, which
 // the caller keeps alive as long as the interner.
 //
 // Set-up is cheap, as a reader makes one interner per call: the table is
 // marked empty by one bit a slot rather than cleared, the first texts are
-// kept and searched inline, and a hash map is made only for a column with
+// kept and searched inline, and an index is made only for a column with
 // many distinct texts.
 #pragma once
 
@@ -26,10 +30,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "small_vector.hpp"
+#include "text/keyed_hash.hpp"
+#include "text/text_index.hpp"
 
 namespace ak::text {
 
@@ -43,7 +48,7 @@ class TokenInterner {
   using WordTransform = std::uint64_t (*)(std::uint64_t word, std::size_t n);
 
   explicit TokenInterner(Transform transform = nullptr, WordTransform word_transform = nullptr) noexcept
-      : transform_(transform), word_transform_(word_transform) {}
+      : slot_multiplier_(process_hash_key().multiplier), transform_(transform), word_transform_(word_transform) {}
   TokenInterner(const TokenInterner&) = delete;
   TokenInterner& operator=(const TokenInterner&) = delete;
 
@@ -52,7 +57,7 @@ class TokenInterner {
   std::uint32_t id(const char* p, std::size_t n, const char* begin, const char* end) {
     if (n > 8) return slow_id(std::string_view(p, n));
     const std::uint64_t word = token_word(p, n, begin, end);
-    const std::size_t at = slot_of(word, n);
+    const std::size_t at = slot_of(word, n, slot_multiplier_);
     Slot& slot = slots_[at];
     const std::uint64_t bit = std::uint64_t{1} << (at % 64);
     if ((filled_[at / 64] & bit) != 0 && slot.word == word && slot.size == n) return slot.id;
@@ -94,8 +99,9 @@ class TokenInterner {
     return w;
   }
 
-  static std::size_t slot_of(std::uint64_t word, std::size_t n) noexcept {
-    return static_cast<std::size_t>(((word ^ n) * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits));
+  // Multiply-shift hashing by the process's random odd multiplier.
+  static std::size_t slot_of(std::uint64_t word, std::size_t n, std::uint64_t multiplier) noexcept {
+    return static_cast<std::size_t>(((word ^ n) * multiplier) >> (64 - kSlotBits));
   }
 
   std::uint32_t slow_id(std::string_view token);
@@ -105,15 +111,15 @@ class TokenInterner {
   // `copy` (it does not live in the lines).
   std::uint32_t intern(std::string_view text, bool copy);
   // Gives the new text `text` the next id; `word` is its bytes as a word
-  // when it has at most eight.
-  std::uint32_t add(std::string_view text, std::uint64_t word);
-  // The id of a text already given one, or -1.
-  std::int64_t find(std::string_view text) const;
+  // when it has at most eight; `hash` its keyed hash once the index is in use.
+  std::uint32_t add(std::string_view text, std::uint64_t word, std::uint64_t hash);
+  bool indexed() const noexcept { return texts_.size() > kLinear; }
   // A stable copy of a transformed text.
   std::string_view keep(std::string_view text);
 
   Slot slots_[kSlots];  // slot i holds something only when bit i of filled_ is set
   std::uint64_t filled_[kSlots / 64] = {};
+  std::uint64_t slot_multiplier_;
   Transform transform_;
   WordTransform word_transform_;
   SmallVector<std::string_view, kLinear> texts_;
@@ -123,7 +129,7 @@ class TokenInterner {
   static constexpr std::uint8_t kNotWord = 0xff;
   std::uint64_t linear_words_[kLinear];
   std::uint8_t linear_sizes_[kLinear];
-  std::unordered_map<std::string_view, std::uint32_t> by_text_;  // filled once texts_ outgrows kLinear
+  TextIndex by_text_;  // filled once texts_ outgrows kLinear
   char arena_[kArena];
   std::size_t arena_used_ = 0;
   std::vector<std::unique_ptr<char[]>> kept_;  // transformed texts beyond the arena
