@@ -19,7 +19,23 @@ using ak::frame::InternedStrings;
 using ak::frame::LineList;
 using ak::frame::Outcome;
 using ak::frame::PyRef;
+using ak::frame::ArrayArg;
+using ak::frame::ByteList;
 using ak::frame::Sealed;
+
+// Each function converts its arguments, then does its work in a function of
+// its own (never inlined): the work's buffers are not on the stack while
+// conversions run Python code that may call the function again.
+
+[[gnu::noinline]] Outcome write_block(const Sealed& sealed, const ArrayArg<std::uint32_t>& sym_codepoints,
+                                      std::uint64_t sym_width, const ArrayArg<double>& float_mat,
+                                      const ArrayArg<std::int64_t>& int_mat, const ArrayArg<std::uint8_t>& bool_mat,
+                                      const ByteList& col_types) {
+  ak::frame::TextScratch scratch;
+  return ak::frame::text_result(ak::atomlines::write_atom_block(
+      sym_codepoints.view(sealed), sym_width, float_mat.view(sealed), int_mat.view(sealed), bool_mat.view(sealed),
+      col_types, ak::frame::text_result_buffer(scratch)));
+}
 
 Outcome write_atoms(Args& args) {
   const auto sym_codepoints = args.array<std::uint32_t>(0, ElementType::uint32);
@@ -27,18 +43,11 @@ Outcome write_atoms(Args& args) {
   const auto float_mat = args.array<double>(2, ElementType::float64);
   const auto int_mat = args.array<std::int64_t>(3, ElementType::int64);
   const auto bool_mat = args.array<std::uint8_t>(4, ElementType::uint8);
-  const ak::frame::ByteList col_types = args.bytes(5);
-  const Sealed sealed = args.seal();
-  ak::frame::TextScratch scratch;
-  return ak::frame::text_result(ak::atomlines::write_atom_block(
-      sym_codepoints.view(sealed), sym_width, float_mat.view(sealed), int_mat.view(sealed), bool_mat.view(sealed),
-      col_types, ak::frame::text_result_buffer(scratch)));
+  const ByteList col_types = args.bytes(5);
+  return write_block(args.seal(), sym_codepoints, sym_width, float_mat, int_mat, bool_mat, col_types);
 }
 
-Outcome read_atom_lines(Args& args) {
-  const LineList& lines = args.lines(0);
-  const ak::frame::ByteList col_types = args.bytes(1);
-  const Sealed sealed = args.seal();
+[[gnu::noinline]] Outcome read_lines(const Sealed& sealed, const LineList& lines, const ByteList& col_types) {
   const std::size_t n = lines.size(sealed);
   ak::atomlines::AtomLineReader reader(n, col_types, ak::frame::kResultArrays);
   const std::size_t n_str = reader.n_str_cols();
@@ -67,6 +76,12 @@ Outcome read_atom_lines(Args& args) {
   PyRef bools = ak::frame::array_result(std::move(columns.bools), ElementType::uint8);
   static ak::frame::DictShape shape{"floats", "ints", "bools", "strs"};
   return ak::frame::dict_result(shape, {&floats, &ints, &bools, &strs});
+}
+
+Outcome read_atom_lines(Args& args) {
+  const LineList& lines = args.lines(0);
+  const ByteList col_types = args.bytes(1);
+  return read_lines(args.seal(), lines, col_types);
 }
 
 constexpr Function kWriteAtoms{

@@ -20,10 +20,11 @@ using ak::frame::Outcome;
 using ak::frame::PyRef;
 using ak::frame::Sealed;
 
-Outcome parse_poscar(Args& args) {
-  const LineList& lines = args.lines(0);
-  const bool selective = args.boolean(1);
-  const Sealed sealed = args.seal();
+// Each function converts its arguments, then does its work in a function of
+// its own (never inlined): the work's buffers are not on the stack while
+// conversions run Python code that may call the function again.
+
+[[gnu::noinline]] Outcome read_poscar(const Sealed& sealed, const LineList& lines, bool selective) {
   ak::coordtext::PoscarReader reader(lines.size(sealed), selective, ak::frame::kResultArrays);
   std::optional<ak::Failure> failure;
   lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
@@ -35,10 +36,14 @@ Outcome parse_poscar(Args& args) {
   return ak::frame::tuple_result({&positions, &flags});
 }
 
-Outcome format_poscar(Args& args) {
-  const auto coord = args.array<double>(0, ElementType::float64);
-  const auto flags = args.optional_array<std::uint8_t>(1, ElementType::boolean);
-  const Sealed sealed = args.seal();
+Outcome parse_poscar(Args& args) {
+  const LineList& lines = args.lines(0);
+  const bool selective = args.boolean(1);
+  return read_poscar(args.seal(), lines, selective);
+}
+
+[[gnu::noinline]] Outcome write_poscar(const Sealed& sealed, const ak::frame::ArrayArg<double>& coord,
+                                       const std::optional<ak::frame::ArrayArg<std::uint8_t>>& flags) {
   ak::frame::TextScratch scratch;
   const std::optional<ak::StridedView<std::uint8_t>> flag_view =
       flags ? std::optional(flags->view(sealed)) : std::nullopt;
@@ -48,9 +53,13 @@ Outcome format_poscar(Args& args) {
   return ak::frame::text_result(std::move(text.value()));
 }
 
-Outcome parse_xdatcar(Args& args) {
-  const LineList& lines = args.lines(0);
-  const Sealed sealed = args.seal();
+Outcome format_poscar(Args& args) {
+  const auto coord = args.array<double>(0, ElementType::float64);
+  const auto flags = args.optional_array<std::uint8_t>(1, ElementType::boolean);
+  return write_poscar(args.seal(), coord, flags);
+}
+
+[[gnu::noinline]] Outcome read_xdatcar(const Sealed& sealed, const LineList& lines) {
   ak::coordtext::XdatcarReader reader(lines.size(sealed), ak::frame::kResultArrays);
   std::optional<ak::Failure> failure;
   lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
@@ -58,18 +67,25 @@ Outcome parse_xdatcar(Args& args) {
   return ak::frame::array_result(reader.take_positions(), ElementType::float64);
 }
 
-Outcome format_xdatcar(Args& args) {
-  const auto positions = args.array<double>(0, ElementType::float64);
-  const std::uint64_t index = args.uint64(1);
-  const Sealed sealed = args.seal();
+Outcome parse_xdatcar(Args& args) {
+  const LineList& lines = args.lines(0);
+  return read_xdatcar(args.seal(), lines);
+}
+
+[[gnu::noinline]] Outcome write_xdatcar(const Sealed& sealed, const ak::frame::ArrayArg<double>& positions,
+                                        std::uint64_t index) {
   ak::frame::TextScratch scratch;
   return ak::frame::text_result(
       ak::coordtext::format_xdatcar_config(positions.view(sealed), index, ak::frame::text_result_buffer(scratch)));
 }
 
-Outcome parse_xyz(Args& args) {
-  const LineList& lines = args.lines(0);
-  const Sealed sealed = args.seal();
+Outcome format_xdatcar(Args& args) {
+  const auto positions = args.array<double>(0, ElementType::float64);
+  const std::uint64_t index = args.uint64(1);
+  return write_xdatcar(args.seal(), positions, index);
+}
+
+[[gnu::noinline]] Outcome read_xyz(const Sealed& sealed, const LineList& lines) {
   const std::size_t n = lines.size(sealed);
   ak::coordtext::XyzReader reader(n, ak::frame::kResultArrays);
   PyRef symbols = PyRef::steal(ak::frame::check(PyList_New(static_cast<Py_ssize_t>(n))));
@@ -87,15 +103,24 @@ Outcome parse_xyz(Args& args) {
   return ak::frame::tuple_result({&symbols, &positions});
 }
 
-Outcome format_xyz(Args& args) {
-  const LineList& symbols = args.lines(0);
-  const auto positions = args.array<double>(1, ElementType::float64);
-  const Sealed sealed = args.seal();
+Outcome parse_xyz(Args& args) {
+  const LineList& lines = args.lines(0);
+  return read_xyz(args.seal(), lines);
+}
+
+[[gnu::noinline]] Outcome write_xyz(const Sealed& sealed, const LineList& symbols,
+                                    const ak::frame::ArrayArg<double>& positions) {
   ak::frame::TextScratch scratch;
   auto text = ak::coordtext::format_xyz_block(symbols.views(sealed), positions.view(sealed),
                                               ak::frame::text_result_buffer(scratch));
   if (!text.ok()) return std::move(text).failure();
   return ak::frame::text_result(std::move(text.value()));
+}
+
+Outcome format_xyz(Args& args) {
+  const LineList& symbols = args.lines(0);
+  const auto positions = args.array<double>(1, ElementType::float64);
+  return write_xyz(args.seal(), symbols, positions);
 }
 
 constexpr Function kParsePoscar{

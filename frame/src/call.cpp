@@ -160,6 +160,7 @@ Sealed Args::seal() {
   if (!numpy_loaded()) {
     // The import runs Python code; no array was converted yet (that would
     // have loaded it), so only the sequence needs pinning.
+    recursion_.enter();
     if (sequence_) sequence_->pin();
     try {
       require_numpy();

@@ -19,6 +19,7 @@
 #include "function.hpp"
 #include "intake.hpp"
 #include "py_ref.hpp"
+#include "recursion_guard.hpp"
 #include "sealed.hpp"
 
 namespace ak::frame {
@@ -39,7 +40,8 @@ class Args {
   // that fails first has the items checked before its own error stands:
   // conversions keep parameter order.
   const LineList& lines(std::size_t i) {
-    before_conversion(i, false);
+    // A list or tuple is taken as it is; any other sequence is iterated.
+    before_conversion(i, !PyList_CheckExact(slots_[i]) && !PyTuple_CheckExact(slots_[i]));
     if (sequence_) panic(kTwoSequences);
     return sequence_.emplace(guarded(i, [&] { return LineList(slots_[i], function_.params[i].name); }));
   }
@@ -79,11 +81,13 @@ class Args {
 
  private:
   // Marks parameter i converted; before a conversion that may run Python
-  // code, pins the sequence taken earlier.
+  // code, counts the call against the recursion limit and pins the sequence
+  // taken earlier.
   void before_conversion(std::size_t i, bool may_run_code) {
     if (sealed_) [[unlikely]] panic(kConvertedAfterSeal);
     converted_ |= 1u << i;
     if (may_run_code) {
+      recursion_.enter();
       code_may_have_run_ = true;
       if (sequence_) sequence_->pin();
     }
@@ -111,6 +115,7 @@ class Args {
 
   const Function& function_;
   PyObject* const* slots_;
+  RecursionGuard recursion_;  // left last, once every reference below is released
   std::optional<LineList> sequence_;
   ArrayParam arrays_[kMaxParams];
   std::size_t n_arrays_ = 0;

@@ -27,14 +27,19 @@ void require_sequence(PyObject* object) {
   if (!PySequence_Check(object)) cannot_convert(object, "Sequence");
 }
 
-// Length as a capacity hint only; a failing __len__ is ignored.
+// Length as a capacity hint only: a failing __len__ is ignored (unless it
+// was interrupted), and a first reservation from it is capped, so a length
+// that claims more than the items really given costs nothing.
+constexpr std::size_t kMaxLengthHint = 1 << 14;
+
 std::size_t length_hint(PyObject* object) {
   const Py_ssize_t n = PySequence_Size(object);
   if (n < 0) {
+    if (pending_exception_is_urgent()) throw_python_error();
     PyErr_Clear();
     return 0;
   }
-  return static_cast<std::size_t>(n);
+  return std::min(static_cast<std::size_t>(n), kMaxLengthHint);
 }
 
 // Calls visit(item) for each item the iterator protocol gives (a borrowed
@@ -79,7 +84,14 @@ void prefix_type_error(const char* name) {
     return;
   }
   PyRef text = PyRef::steal(PyObject_Str(raised.get()));
-  if (!text) return;
+  if (!text) {
+    // Its text cannot be made (a failing __str__ of its argument): the
+    // stand-in CPython prints in a traceback then.
+    if (pending_exception_is_urgent()) return;
+    PyErr_Clear();
+    text = PyRef::steal(PyUnicode_FromString("<exception str() failed>"));
+    if (!text) return;
+  }
   PyRef message = PyRef::steal(PyUnicode_FromFormat("argument '%s': %U", name, text.get()));
   if (!message) return;
   PyRef replacement = PyRef::steal(PyObject_CallOneArg(PyExc_TypeError, message.get()));
@@ -89,6 +101,12 @@ void prefix_type_error(const char* name) {
   PyErr_SetRaisedException(replacement.release());
 }
 
+bool pending_exception_is_urgent() noexcept {
+  if (PyErr_Occurred() == nullptr) return false;
+  return !PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError) ||
+         PyErr_ExceptionMatches(PyExc_RecursionError);
+}
+
 LineList::LineList(PyObject* object, const char* name) : name_(name) {
   if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
     items_ = PyRef::borrow(object);
@@ -96,9 +114,8 @@ LineList::LineList(PyObject* object, const char* name) : name_(name) {
     return;
   }
   require_sequence(object);
-  // The length only sizes the list up front (an impossible one fails here
-  // with MemoryError, as any reservation from it would); the items are what
-  // the iteration gives, and the unfilled tail is cut off at the end.
+  // The length only sizes the list up front; the items are what the
+  // iteration gives, and the unfilled tail is cut off at the end.
   const std::size_t hint = length_hint(object);
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(hint)));
   if (!list) throw_python_error();

@@ -23,7 +23,12 @@ std::string take_exception_text() {
   return std::string(Py_TYPE(exc.get())->tp_name) + ": " + std::string(utf8, size);
 }
 
+// The import failed: NumPy missing or broken is a broken invariant of the
+// host environment; an interrupt, an exit or exhausted memory that merely
+// happened during the import comes out as it is (and a later call tries
+// the import again).
 [[noreturn]] void numpy_unavailable() {
+  if (pending_exception_is_urgent()) throw_python_error();
   panic("NumPy C API unavailable: " + take_exception_text());
 }
 
