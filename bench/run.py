@@ -9,11 +9,14 @@ ratio is the rival's time over ours (above 1 means we are faster).
 
 The trajectory section times a host's loop instead: 10**4 frames of 3, 64
 and 512 atoms, one reader or writer call a frame (bench/bench_trajectory.py),
-in a table of its own, also written to bench/results/trajectory.md.
+in a table of its own, also written to bench/results/trajectory.md. The
+crafted-token section (bench/bench_hostile.py) reads 2^14 and 2^16 lines whose
+tokens share one standard-library hash value beside random ones, written to
+bench/results/hostile.md.
 
 Usage: python bench/run.py [--quick] [--only TEXT] [--baseline DIR] [--out DIR]
   --quick       sizes 10**3 and 10**5 only; 10**3 frames in the trajectory section
-  --only TEXT   only cases whose name contains TEXT ("trajectory": that section only)
+  --only TEXT   only cases whose name contains TEXT ("trajectory", "per call", "crafted": that section only)
   --baseline    also time the modules built earlier and kept in DIR ("before")
 """
 
@@ -33,7 +36,8 @@ if str(ROOT) not in sys.path:
 
 import numpy as np  # noqa: E402
 
-from bench import bench_atomlines, bench_cellgeom, bench_coordtext, bench_percall, bench_trajectory, memory  # noqa: E402
+from bench import (bench_atomlines, bench_cellgeom, bench_coordtext, bench_hostile, bench_percall,  # noqa: E402
+                   bench_trajectory, memory)
 from bench.common import Case, check_agreement, fmt_seconds, load_baseline_modules, load_floor, measure  # noqa: E402
 
 TEXT_SIZES = [10**3, 10**5, 10**6]
@@ -223,8 +227,8 @@ def main(argv: list[str] | None = None) -> int:
     text_sizes = QUICK_SIZES if args.quick else TEXT_SIZES
     cell_sizes = QUICK_SIZES if args.quick else SUPERCELL_SIZES
     before = load_baseline_modules(args.baseline) if args.baseline else {}
-    # No other case has "trajectory" or "per call" in its name: their data is not even built then.
-    own_section = "trajectory" in args.only or "per call" in args.only
+    # No other case has "trajectory", "per call" or "crafted" in its name: their data is not even built then.
+    own_section = any(name in args.only for name in ("trajectory", "per call", "crafted"))
     cases = [] if own_section else [
         c for c in build_cases(text_sizes, cell_sizes, load_floor(), before) if args.only in c.name]
     start = time.perf_counter()
@@ -250,6 +254,13 @@ def main(argv: list[str] | None = None) -> int:
                     *[f"| `{name}` | {measure} | {bound} | {value:.2f} | {'yes' if met else 'NO'} |"
                       for name, measure, bound, value, met in per_call_targets], ""]
 
+    crafted = []
+    if not args.only or "crafted" in args.only:
+        start = time.perf_counter()
+        crafted = ["## Crafted tokens", "", bench_hostile.__doc__.split("\n\n")[1].replace("\n", " "), "",
+                   *bench_hostile.run(rounds=args.rounds, before=before), ""]
+        print(f"timed the crafted-token cases in {time.perf_counter() - start:.0f} s\n")
+
     report = []
     if cases:
         report += ["## Speed", "", *table(cases), "", "## Targets", "", *target_lines(cases), ""]
@@ -266,7 +277,7 @@ def main(argv: list[str] | None = None) -> int:
                    f"timed in interleaved rounds until its runs add up to {TRAJECTORY_BUDGET:g} s (the best run "
                    "counts): ours in every round, the rivals at 512 atoms once.", "",
                    *trajectory_lines(trajectory), ""]
-    report += section + per_call
+    report += section + per_call + crafted
     if not args.only and not args.quick:
         report += ["## Peak memory of the readers at 10^6 lines", "", *memory.report(10**6), ""]
     footer = [f"Best of {args.rounds} interleaved rounds. {machine()}.", ""]
@@ -277,7 +288,7 @@ def main(argv: list[str] | None = None) -> int:
     args.out.mkdir(parents=True, exist_ok=True)
     per_call_footer = [f"Best of {per_call_rounds} interleaved rounds. {machine()}.", ""]
     for name, lines, end in (("results.md", report if cases else [], footer), ("trajectory.md", section, footer),
-                             ("percall.md", per_call, per_call_footer)):
+                             ("percall.md", per_call, per_call_footer), ("hostile.md", crafted, footer)):
         if lines:
             (args.out / name).write_text("\n".join(lines + end))
             print(f"wrote {args.out / name}")

@@ -8,6 +8,7 @@ and bench/bench_hostile.py measures what they cost."""
 
 import collections.abc
 import os
+import resource
 import subprocess
 import sys
 import textwrap
@@ -27,9 +28,13 @@ def child_env():
     return env
 
 
-def run_child(script, timeout=300):
+def run_child(script, timeout=300, main_stack=None):
+    """Runs the script in a child (whose main thread's stack may be limited
+    to `main_stack` bytes); its lines of output."""
+    def limit_stack():
+        resource.setrlimit(resource.RLIMIT_STACK, (main_stack, resource.getrlimit(resource.RLIMIT_STACK)[1]))
     run = subprocess.run([sys.executable, "-c", textwrap.dedent(script)], capture_output=True, text=True,
-                         env=child_env(), timeout=timeout)
+                         env=child_env(), timeout=timeout, preexec_fn=limit_stack if main_stack else None)
     assert run.returncode == 0, f"child died ({run.returncode}):\n{run.stdout[-2000:]}\n{run.stderr[-3000:]}"
     return run.stdout.splitlines()
 
@@ -175,11 +180,23 @@ REENTRY = {
 }
 
 
-@pytest.mark.parametrize("setup", REENTRY.values(), ids=REENTRY.keys())
-def test_deep_reentry_ends_in_recursion_error(setup):
-    lines = run_child(RECURSION_CHILD.replace("{setup}", textwrap.dedent(setup).strip()))
+def reentry_child(name):
+    return RECURSION_CHILD.replace("{setup}", textwrap.dedent(REENTRY[name]).strip())
+
+
+@pytest.mark.parametrize("name", REENTRY)
+def test_deep_reentry_ends_in_recursion_error(name):
+    lines = run_child(reentry_child(name))
     assert lines[-1] == "usable afterwards", lines
     assert len(lines) == 7 and all(line.endswith((" RecursionError", " finished")) for line in lines[:-1]), lines
+
+
+@pytest.mark.parametrize("name", ["format_xdatcar_config_rs index", "read_atom_lines_rs col_types"])
+def test_deep_reentry_in_a_small_main_thread_stack(name):
+    # 2 MB: the main thread's stack ends before the interpreter's own count does.
+    lines = run_child(reentry_child(name), main_stack=2 << 20)
+    assert lines[:3] == [f"main thread, limit {n} RecursionError" for n in (1300, 5000, 20000)], lines
+    assert lines[-1] == "usable afterwards", lines
 
 
 # --- exceptions raised while NumPy loads ---------------------------------------

@@ -24,8 +24,9 @@ using ak::frame::ByteList;
 using ak::frame::Sealed;
 
 // Each function converts its arguments, then does its work in a function of
-// its own (never inlined): the work's buffers are not on the stack while
-// conversions run Python code that may call the function again.
+// its own (never inlined): the work's kilobytes of buffers (a text scratch,
+// the string tables) are not on the stack while conversions run Python code
+// that may call the function again.
 
 [[gnu::noinline]] Outcome write_block(const Sealed& sealed, const ArrayArg<std::uint32_t>& sym_codepoints,
                                       std::uint64_t sym_width, const ArrayArg<double>& float_mat,

@@ -20,11 +20,15 @@ using ak::frame::Outcome;
 using ak::frame::PyRef;
 using ak::frame::Sealed;
 
-// Each function converts its arguments, then does its work in a function of
-// its own (never inlined): the work's buffers are not on the stack while
+// A function whose work holds kilobytes of buffers (a text scratch, a
+// symbol table) converts its arguments, then does its work in a function of
+// its own (never inlined): those buffers are not on the stack while
 // conversions run Python code that may call the function again.
 
-[[gnu::noinline]] Outcome read_poscar(const Sealed& sealed, const LineList& lines, bool selective) {
+Outcome parse_poscar(Args& args) {
+  const LineList& lines = args.lines(0);
+  const bool selective = args.boolean(1);
+  const Sealed sealed = args.seal();
   ak::coordtext::PoscarReader reader(lines.size(sealed), selective, ak::frame::kResultArrays);
   std::optional<ak::Failure> failure;
   lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
@@ -34,12 +38,6 @@ using ak::frame::Sealed;
   PyRef flags = block.flags ? ak::frame::array_result(std::move(*block.flags), ElementType::boolean)
                             : PyRef::borrow(Py_None);
   return ak::frame::tuple_result({&positions, &flags});
-}
-
-Outcome parse_poscar(Args& args) {
-  const LineList& lines = args.lines(0);
-  const bool selective = args.boolean(1);
-  return read_poscar(args.seal(), lines, selective);
 }
 
 [[gnu::noinline]] Outcome write_poscar(const Sealed& sealed, const ak::frame::ArrayArg<double>& coord,
@@ -59,17 +57,14 @@ Outcome format_poscar(Args& args) {
   return write_poscar(args.seal(), coord, flags);
 }
 
-[[gnu::noinline]] Outcome read_xdatcar(const Sealed& sealed, const LineList& lines) {
+Outcome parse_xdatcar(Args& args) {
+  const LineList& lines = args.lines(0);
+  const Sealed sealed = args.seal();
   ak::coordtext::XdatcarReader reader(lines.size(sealed), ak::frame::kResultArrays);
   std::optional<ak::Failure> failure;
   lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
   if (failure) return std::move(*failure);
   return ak::frame::array_result(reader.take_positions(), ElementType::float64);
-}
-
-Outcome parse_xdatcar(Args& args) {
-  const LineList& lines = args.lines(0);
-  return read_xdatcar(args.seal(), lines);
 }
 
 [[gnu::noinline]] Outcome write_xdatcar(const Sealed& sealed, const ak::frame::ArrayArg<double>& positions,

@@ -1,7 +1,7 @@
 #include "text/keyed_hash.hpp"
 
 #include <bit>
-#include <chrono>
+#include <ctime>
 #include <cstring>
 
 #if defined(__linux__)
@@ -106,8 +106,7 @@ HashKey draw_hash_key() noexcept {
     int local = 0;
     std::uint64_t state = reinterpret_cast<std::uintptr_t>(&local) ^
                           (reinterpret_cast<std::uintptr_t>(&draw_hash_key) << 17) ^
-                          static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                          static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+                          (static_cast<std::uint64_t>(std::time(nullptr)) << 29);
 #if defined(__unix__) || defined(__APPLE__)
     state ^= static_cast<std::uint64_t>(getpid()) << 40;
 #endif
