@@ -13,14 +13,14 @@
 namespace {
 
 using ak::frame::Args;
+using ak::frame::ArrayArg;
+using ak::frame::ByteList;
 using ak::frame::ElementType;
 using ak::frame::Function;
 using ak::frame::InternedStrings;
 using ak::frame::LineList;
 using ak::frame::Outcome;
 using ak::frame::PyRef;
-using ak::frame::ArrayArg;
-using ak::frame::ByteList;
 using ak::frame::Sealed;
 
 // Each function converts its arguments, then does its work in a function of

@@ -97,8 +97,9 @@ void prefix_type_error(const char* name);
 
 // Whether the pending exception is one that no conversion may swallow or
 // turn into another: anything that is not an Exception (KeyboardInterrupt,
-// SystemExit), and exhausted memory or recursion. False when none is pending. Such an exception raised
-// by code that runs during a call comes out of the call as it is.
+// SystemExit), and exhausted memory or recursion; false when none is
+// pending. Such an exception, raised by code that runs during a call, comes
+// out of the call as it is.
 bool pending_exception_is_urgent() noexcept;
 
 // The codes of a byte sequence; the usual few are kept inline.

@@ -55,7 +55,7 @@ std::string read_maps() {
   do fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) return text;
-  char chunk[4096];
+  char chunk[512];  // small: the first check of a thread may come with little stack left
   while (true) {
     const ssize_t n = read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
