@@ -102,7 +102,9 @@ def table(cases: list[Case]) -> list[str]:
         cells = [f"`{c.function}`" + (f" ({c.variant})" if c.variant else ""), f"{c.n:,}", fmt_seconds(ours),
                  f"{ours / c.n * 1e9:.1f} ns" if c.n > 1 else "",
                  f"{ours / c.floor:.2f}" if c.floors else ""]
-        cells += [f"{c.ratio(r):.1f}x" if r in c.rivals else "" for r in rivals]
+        # An earlier build is within a few percent: two decimals tell those apart.
+        cells += [(f"{c.ratio(r):.2f}x" if r == "before" else f"{c.ratio(r):.1f}x") if r in c.rivals else ""
+                  for r in rivals]
         lines.append("| " + " | ".join(cells) + " |")
     return lines
 

@@ -20,10 +20,11 @@ using ak::frame::Outcome;
 using ak::frame::PyRef;
 using ak::frame::Sealed;
 
-// A function whose work holds kilobytes of buffers (a text scratch, a
-// symbol table) converts its arguments, then does its work in a function of
-// its own (never inlined): those buffers are not on the stack while
-// conversions run Python code that may call the function again.
+// The XYZ reader converts its arguments, then does its work in a function
+// of its own (never inlined): its symbol table (kilobytes) is not on the
+// stack while conversions run Python code that may call it again. The
+// writers keep their text scratch (4 KB) in one frame: a second frame costs
+// a short call a few percent.
 
 Outcome parse_poscar(Args& args) {
   const LineList& lines = args.lines(0);
@@ -40,8 +41,10 @@ Outcome parse_poscar(Args& args) {
   return ak::frame::tuple_result({&positions, &flags});
 }
 
-[[gnu::noinline]] Outcome write_poscar(const Sealed& sealed, const ak::frame::ArrayArg<double>& coord,
-                                       const std::optional<ak::frame::ArrayArg<std::uint8_t>>& flags) {
+Outcome format_poscar(Args& args) {
+  const auto coord = args.array<double>(0, ElementType::float64);
+  const auto flags = args.optional_array<std::uint8_t>(1, ElementType::boolean);
+  const Sealed sealed = args.seal();
   ak::frame::TextScratch scratch;
   const std::optional<ak::StridedView<std::uint8_t>> flag_view =
       flags ? std::optional(flags->view(sealed)) : std::nullopt;
@@ -49,12 +52,6 @@ Outcome parse_poscar(Args& args) {
                                                      ak::frame::text_result_buffer(scratch));
   if (!text.ok()) return std::move(text).failure();
   return ak::frame::text_result(std::move(text.value()));
-}
-
-Outcome format_poscar(Args& args) {
-  const auto coord = args.array<double>(0, ElementType::float64);
-  const auto flags = args.optional_array<std::uint8_t>(1, ElementType::boolean);
-  return write_poscar(args.seal(), coord, flags);
 }
 
 Outcome parse_xdatcar(Args& args) {
@@ -67,17 +64,13 @@ Outcome parse_xdatcar(Args& args) {
   return ak::frame::array_result(reader.take_positions(), ElementType::float64);
 }
 
-[[gnu::noinline]] Outcome write_xdatcar(const Sealed& sealed, const ak::frame::ArrayArg<double>& positions,
-                                        std::uint64_t index) {
-  ak::frame::TextScratch scratch;
-  return ak::frame::text_result(
-      ak::coordtext::format_xdatcar_config(positions.view(sealed), index, ak::frame::text_result_buffer(scratch)));
-}
-
 Outcome format_xdatcar(Args& args) {
   const auto positions = args.array<double>(0, ElementType::float64);
   const std::uint64_t index = args.uint64(1);
-  return write_xdatcar(args.seal(), positions, index);
+  const Sealed sealed = args.seal();
+  ak::frame::TextScratch scratch;
+  return ak::frame::text_result(
+      ak::coordtext::format_xdatcar_config(positions.view(sealed), index, ak::frame::text_result_buffer(scratch)));
 }
 
 [[gnu::noinline]] Outcome read_xyz(const Sealed& sealed, const LineList& lines) {
@@ -103,19 +96,15 @@ Outcome parse_xyz(Args& args) {
   return read_xyz(args.seal(), lines);
 }
 
-[[gnu::noinline]] Outcome write_xyz(const Sealed& sealed, const LineList& symbols,
-                                    const ak::frame::ArrayArg<double>& positions) {
+Outcome format_xyz(Args& args) {
+  const LineList& symbols = args.lines(0);
+  const auto positions = args.array<double>(1, ElementType::float64);
+  const Sealed sealed = args.seal();
   ak::frame::TextScratch scratch;
   auto text = ak::coordtext::format_xyz_block(symbols.views(sealed), positions.view(sealed),
                                               ak::frame::text_result_buffer(scratch));
   if (!text.ok()) return std::move(text).failure();
   return ak::frame::text_result(std::move(text.value()));
-}
-
-Outcome format_xyz(Args& args) {
-  const LineList& symbols = args.lines(0);
-  const auto positions = args.array<double>(1, ElementType::float64);
-  return write_xyz(args.seal(), symbols, positions);
 }
 
 constexpr Function kParsePoscar{
