@@ -31,7 +31,7 @@ void TextIndex::grow() {
   const std::size_t capacity = entries_ ? 2 * (mask_ + 1) : kFirstCapacity;
   // An entry is placed by 32 bits of its hash: the index ends there (two
   // thousand million texts, far beyond any column's memory).
-  if (capacity > (std::size_t{1} << 32)) throw std::bad_alloc();
+  if (static_cast<std::uint64_t>(capacity) > (std::uint64_t{1} << 32)) throw std::bad_alloc();
   const std::size_t old_capacity = entries_ ? mask_ + 1 : 0;
   std::unique_ptr<Entry[]> old = std::exchange(entries_, std::make_unique<Entry[]>(capacity));  // zeroed: empty
   mask_ = capacity - 1;
