@@ -13,7 +13,7 @@ PYTHON313 ?= $(shell for c in python3.13 $$HOME/.pyenv/versions/3.13*/bin/python
 	if $$c -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))' >/dev/null 2>&1; then \
 	echo $$c; break; fi; done)
 
-.PHONY: demo test bench call-floor install clean test-sanitize fuzz fuzz-ci fuzz-build check-numbers
+.PHONY: demo test bench call-floor install clean test-sanitize fuzz fuzz-ci fuzz-build check-numbers check-hash
 
 $(PY):
 	@test -n "$(PYTHON313)" || { echo "Python 3.13 not found (looked for python3.13 on PATH and under pyenv)"; exit 1; }
@@ -30,7 +30,7 @@ install: $(STAMP)
 demo: $(STAMP)
 	$(PY) examples/demo.py
 
-test: $(STAMP) check-numbers
+test: $(STAMP) check-numbers check-hash
 	$(PY) -m pytest -q
 
 bench: $(STAMP) $(FLOOR_SO) call-floor
@@ -133,6 +133,15 @@ CHECK_PYTHON := $(or $(PYTHON313),python3)
 $(CHECK_DIR)/numbers_check: fuzz/numbers_check.cpp $(NUMBER_SRC) $(wildcard frame/pure/src/text/*.hpp)
 	@mkdir -p $(CHECK_DIR)
 	g++ -std=c++20 -O2 -ffp-contract=off -Iframe/pure/src $(filter %.cpp,$^) -o $@
+
+# Known answers of the readers' keyed text hash (fuzz/hash_check.cpp).
+HASH_CHECK := build/hash_check/hash_check
+$(HASH_CHECK): fuzz/hash_check.cpp frame/pure/src/text/keyed_hash.cpp frame/pure/src/text/keyed_hash.hpp
+	@mkdir -p $(dir $@)
+	g++ -std=c++20 -O2 -Iframe/pure/src $(filter %.cpp,$^) -o $@
+
+check-hash: $(HASH_CHECK)
+	$(HASH_CHECK)
 
 check-numbers: $(CHECK_DIR)/numbers_check
 	$(CHECK_DIR)/numbers_check $(CHECK_SCALE)

@@ -40,8 +40,7 @@ class Args {
   // that fails first has the items checked before its own error stands:
   // conversions keep parameter order.
   const LineList& lines(std::size_t i) {
-    // A list or tuple is taken as it is; any other sequence is iterated.
-    before_conversion(i, !PyList_CheckExact(slots_[i]) && !PyTuple_CheckExact(slots_[i]));
+    before_conversion(i, !LineList::read_in_place(slots_[i]));
     if (sequence_) panic(kTwoSequences);
     return sequence_.emplace(guarded(i, [&] { return LineList(slots_[i], function_.params[i].name); }));
   }

@@ -108,7 +108,7 @@ bool pending_exception_is_urgent() noexcept {
 }
 
 LineList::LineList(PyObject* object, const char* name) : name_(name) {
-  if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
+  if (read_in_place(object)) {
     items_ = PyRef::borrow(object);
     callers_list_ = PyList_CheckExact(object);
     return;

@@ -36,6 +36,12 @@ class LineList {
 
   LineList(PyObject* object, const char* name);
 
+  // Whether `object` is read as it is (an exact list or tuple); any other
+  // sequence is iterated at conversion, which runs its Python code.
+  static bool read_in_place(PyObject* object) noexcept {
+    return PyList_CheckExact(object) || PyTuple_CheckExact(object);
+  }
+
   std::size_t size(const Sealed&) const noexcept { return count(); }
 
   // Calls consume(std::span<const std::string_view> chunk, std::size_t

@@ -35,8 +35,8 @@ inline const HashKey& process_hash_key() noexcept {
 // SipHash-1-3 of `text` under the key's first two words.
 std::uint64_t keyed_hash(std::string_view text, const HashKey& key) noexcept;
 
-// SipHash with c compression and d finalisation rounds (the known-answer
-// tests of SipHash-2-4 check the construction; keyed_hash is <1, 3>).
+// SipHash with C compression and D finalisation rounds: keyed_hash is
+// <1, 3>; fuzz/hash_check.cpp checks <2, 4> against the reference vectors.
 template <int C, int D>
 std::uint64_t siphash(std::string_view text, std::uint64_t k0, std::uint64_t k1) noexcept;
 
