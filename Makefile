@@ -13,7 +13,7 @@ PYTHON313 ?= $(shell for c in python3.13 $$HOME/.pyenv/versions/3.13*/bin/python
 	if $$c -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))' >/dev/null 2>&1; then \
 	echo $$c; break; fi; done)
 
-.PHONY: demo test bench call-floor install clean test-sanitize fuzz fuzz-ci fuzz-build check-numbers check-hash
+.PHONY: demo test bench call-floor install clean test-sanitize test-threads-sim fuzz fuzz-ci fuzz-build check-numbers check-hash
 
 $(PY):
 	@test -n "$(PYTHON313)" || { echo "Python 3.13 not found (looked for python3.13 on PATH and under pyenv)"; exit 1; }
@@ -57,18 +57,37 @@ clean:
 # peak resident size of their children, which a large quarantine grows by
 # hundreds of megabytes.
 SAN_DIR := build/sanitize
-SAN_ENV := PYTHONPATH=$(CURDIR)/$(SAN_DIR)/coordtext:$(CURDIR)/$(SAN_DIR)/atomlines:$(CURDIR)/$(SAN_DIR)/cellgeom \
+# The environment that runs the suite against the modules of build dir $(1).
+san_env = PYTHONPATH=$(CURDIR)/$(1)/coordtext:$(CURDIR)/$(1)/atomlines:$(CURDIR)/$(1)/cellgeom \
 	MESONPY_EDITABLE_SKIP=$(CURDIR)/build/editable \
 	PYTHONMALLOC=malloc \
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:quarantine_size_mb=8 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+SAN_ENV = $(call san_env,$(SAN_DIR))
 
 test-sanitize: $(STAMP)
 	test -f $(SAN_DIR)/build.ninja || PATH=$(CURDIR)/$(VENV)/bin:$$PATH $(VENV)/bin/meson setup $(SAN_DIR) \
 		-Dbuildtype=debugoptimized -Db_sanitize=address,undefined -Db_lundef=false
 	PATH=$(CURDIR)/$(VENV)/bin:$$PATH $(VENV)/bin/meson compile -C $(SAN_DIR)
 	$(SAN_ENV) $(PY) -m pytest -q -p no:cacheprovider
+
+# --- Threads -----------------------------------------------------------------
+# The interleaving build: the modules with the frame's interleaving points
+# live (meson option simulate_free_threading; each point hands the lock to
+# the other threads, which a free-threaded interpreter could run there), with
+# the sanitizers as above, in a build dir of its own. The thread stress test
+# runs against it for THREAD_SECONDS, then the tests of Python code run in the
+# middle of a call.
+SIM_DIR := build/threads-sim
+THREAD_SECONDS ?= 20
+
+test-threads-sim: $(STAMP)
+	test -f $(SIM_DIR)/build.ninja || PATH=$(CURDIR)/$(VENV)/bin:$$PATH $(VENV)/bin/meson setup $(SIM_DIR) \
+		-Dbuildtype=debugoptimized -Db_sanitize=address,undefined -Db_lundef=false -Dsimulate_free_threading=true
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH $(VENV)/bin/meson compile -C $(SIM_DIR)
+	$(call san_env,$(SIM_DIR)) ATOMKERNELS_THREAD_SECONDS=$(THREAD_SECONDS) \
+		$(PY) -m pytest -q -p no:cacheprovider tests/test_threads.py tests/test_soundness.py
 
 # --- Fuzzing ---------------------------------------------------------------
 # libFuzzer harnesses over the pure work routines (no interpreter), built
