@@ -12,11 +12,14 @@ and 512 atoms, one reader or writer call a frame (bench/bench_trajectory.py),
 in a table of its own, also written to bench/results/trajectory.md. The
 crafted-token section (bench/bench_hostile.py) reads 2^14 and 2^16 lines whose
 tokens share one standard-library hash value beside random ones, written to
-bench/results/hostile.md.
+bench/results/hostile.md. The scale-out section (bench/bench_threads.py) runs
+one call per task on a thread pool of 1, 2 and all CPUs against a plain loop,
+written to bench/results/threads.md.
 
 Usage: python bench/run.py [--quick] [--only TEXT] [--baseline DIR] [--out DIR]
   --quick       sizes 10**3 and 10**5 only; 10**3 frames in the trajectory section
-  --only TEXT   only cases whose name contains TEXT ("trajectory", "per call", "crafted": that section only)
+  --only TEXT   only cases whose name contains TEXT ("trajectory", "per call", "crafted", "threads": that
+                section only)
   --baseline    also time the modules built earlier and kept in DIR ("before")
 """
 
@@ -37,7 +40,7 @@ if str(ROOT) not in sys.path:
 import numpy as np  # noqa: E402
 
 from bench import (bench_atomlines, bench_cellgeom, bench_coordtext, bench_hostile, bench_percall,  # noqa: E402
-                   bench_trajectory, memory)
+                   bench_threads, bench_trajectory, memory)
 from bench.common import Case, check_agreement, fmt_seconds, load_baseline_modules, load_floor, measure  # noqa: E402
 
 TEXT_SIZES = [10**3, 10**5, 10**6]
@@ -229,8 +232,9 @@ def main(argv: list[str] | None = None) -> int:
     text_sizes = QUICK_SIZES if args.quick else TEXT_SIZES
     cell_sizes = QUICK_SIZES if args.quick else SUPERCELL_SIZES
     before = load_baseline_modules(args.baseline) if args.baseline else {}
-    # No other case has "trajectory", "per call" or "crafted" in its name: their data is not even built then.
-    own_section = any(name in args.only for name in ("trajectory", "per call", "crafted"))
+    # No other case has "trajectory", "per call", "crafted" or "threads" in its name: their data is not even
+    # built then.
+    own_section = any(name in args.only for name in ("trajectory", "per call", "crafted", "threads"))
     cases = [] if own_section else [
         c for c in build_cases(text_sizes, cell_sizes, load_floor(), before) if args.only in c.name]
     start = time.perf_counter()
@@ -263,6 +267,14 @@ def main(argv: list[str] | None = None) -> int:
                    *bench_hostile.run(rounds=args.rounds, before=before), ""]
         print(f"timed the crafted-token cases in {time.perf_counter() - start:.0f} s\n")
 
+    threads = []
+    if not args.only or "threads" in args.only:
+        start = time.perf_counter()
+        threads = ["## Scale-out: one call per task on a thread pool", "",
+                   bench_threads.__doc__.split("\n\n")[1].replace("\n", " "), "",
+                   *bench_threads.run(rounds=args.rounds), ""]
+        print(f"timed the scale-out cases in {time.perf_counter() - start:.0f} s\n")
+
     report = []
     if cases:
         report += ["## Speed", "", *table(cases), "", "## Targets", "", *target_lines(cases), ""]
@@ -279,7 +291,7 @@ def main(argv: list[str] | None = None) -> int:
                    f"timed in interleaved rounds until its runs add up to {TRAJECTORY_BUDGET:g} s (the best run "
                    "counts): ours in every round, the rivals at 512 atoms once.", "",
                    *trajectory_lines(trajectory), ""]
-    report += section + per_call + crafted
+    report += section + per_call + crafted + threads
     if not args.only and not args.quick:
         report += ["## Peak memory of the readers at 10^6 lines", "", *memory.report(10**6), ""]
     footer = [f"Best of {args.rounds} interleaved rounds. {machine()}.", ""]
@@ -290,7 +302,8 @@ def main(argv: list[str] | None = None) -> int:
     args.out.mkdir(parents=True, exist_ok=True)
     per_call_footer = [f"Best of {per_call_rounds} interleaved rounds. {machine()}.", ""]
     for name, lines, end in (("results.md", report if cases else [], footer), ("trajectory.md", section, footer),
-                             ("percall.md", per_call, per_call_footer), ("hostile.md", crafted, footer)):
+                             ("percall.md", per_call, per_call_footer), ("hostile.md", crafted, footer),
+                             ("threads.md", threads, footer)):
         if lines:
             (args.out / name).write_text("\n".join(lines + end))
             print(f"wrote {args.out / name}")
