@@ -52,15 +52,14 @@ Outcome write_atoms(Args& args) {
   }
   ak::FirstInline<InternedStrings> column_strings(n_str);
   ak::SmallVector<std::uint32_t, 4 * LineList::kChunk> ids(LineList::kChunk * n_str);
-  std::optional<ak::Failure> failure;
-  lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t first) {
-    if ((failure = reader.read(chunk, ids.data()))) return false;
+  auto failure = lines.feed(sealed, [&](auto chunk, std::size_t first) -> std::optional<ak::Failure> {
+    if (auto failed = reader.read(chunk, ids.data())) return failed;
     for (std::size_t j = 0; j < n_str; ++j) {
       column_strings[j].update(reader.strings(j));
       column_strings[j].fill(PyList_GET_ITEM(strs.get(), static_cast<Py_ssize_t>(j)), first, ids.data() + j,
                              chunk.size(), n_str);
     }
-    return true;
+    return std::nullopt;
   });
   if (failure) return std::move(*failure);
 

@@ -50,9 +50,9 @@ PyRef shared_str_list(std::size_t n, std::string_view first) {
 // The views of every line are taken (the walk is the frame's), nothing read.
 std::string_view walk(const LineList& lines, const Sealed& sealed) {
   std::string_view first;
-  lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t at) {
+  lines.feed(sealed, [&](std::span<const std::string_view> chunk, std::size_t at) -> std::optional<ak::Failure> {
     if (at == 0) first = chunk[0];
-    return true;
+    return std::nullopt;
   });
   return first;
 }

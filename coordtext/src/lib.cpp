@@ -31,9 +31,9 @@ Outcome parse_poscar(Args& args) {
   const bool selective = args.boolean(1);
   const Sealed sealed = args.seal();
   ak::coordtext::PoscarReader reader(lines.size(sealed), selective, ak::frame::kResultArrays);
-  std::optional<ak::Failure> failure;
-  lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
-  if (failure) return std::move(*failure);
+  if (auto failure = lines.feed(sealed, [&](auto chunk, std::size_t) { return reader.read(chunk); })) {
+    return std::move(*failure);
+  }
   ak::coordtext::PoscarBlock block = reader.take_block();
   PyRef positions = ak::frame::array_result(std::move(block.positions), ElementType::float64);
   PyRef flags = block.flags ? ak::frame::array_result(std::move(*block.flags), ElementType::boolean)
@@ -58,9 +58,9 @@ Outcome parse_xdatcar(Args& args) {
   const LineList& lines = args.lines(0);
   const Sealed sealed = args.seal();
   ak::coordtext::XdatcarReader reader(lines.size(sealed), ak::frame::kResultArrays);
-  std::optional<ak::Failure> failure;
-  lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t) { return !(failure = reader.read(chunk)); });
-  if (failure) return std::move(*failure);
+  if (auto failure = lines.feed(sealed, [&](auto chunk, std::size_t) { return reader.read(chunk); })) {
+    return std::move(*failure);
+  }
   return ak::frame::array_result(reader.take_positions(), ElementType::float64);
 }
 
@@ -79,12 +79,11 @@ Outcome format_xdatcar(Args& args) {
   PyRef symbols = PyRef::steal(ak::frame::check(PyList_New(static_cast<Py_ssize_t>(n))));
   InternedStrings symbol_strings;
   std::uint32_t ids[LineList::kChunk];
-  std::optional<ak::Failure> failure;
-  lines.read(sealed, [&](std::span<const std::string_view> chunk, std::size_t first) {
-    if ((failure = reader.read(chunk, ids))) return false;
+  auto failure = lines.feed(sealed, [&](auto chunk, std::size_t first) -> std::optional<ak::Failure> {
+    if (auto failed = reader.read(chunk, ids)) return failed;
     symbol_strings.update(reader.symbols());
     symbol_strings.fill(symbols.get(), first, ids, chunk.size());
-    return true;
+    return std::nullopt;
   });
   if (failure) return std::move(*failure);
   PyRef positions = ak::frame::array_result(reader.take_positions(), ElementType::float64);

@@ -108,9 +108,20 @@ bool pending_exception_is_urgent() noexcept {
 }
 
 LineList::LineList(PyObject* object, const char* name) : name_(name) {
-  if (read_in_place(object)) {
+  if (PyTuple_CheckExact(object)) {
     items_ = PyRef::borrow(object);
-    callers_list_ = PyList_CheckExact(object);
+    return;
+  }
+  if (PyList_CheckExact(object)) {
+#if AK_SNAPSHOT_ARGUMENTS
+    // Copied under the list's lock (PyList_AsTuple takes it), with a strong
+    // reference to every item.
+    items_ = PyRef::steal(PyList_AsTuple(object));
+    if (!items_) throw_python_error();
+#else
+    items_ = PyRef::borrow(object);
+    callers_list_ = true;
+#endif
     return;
   }
   require_sequence(object);
@@ -182,6 +193,8 @@ ByteList take_byte_list(PyObject* object) {
     return bytes;
   }
   if (PyByteArray_CheckExact(object)) {
+    interleave_point();
+    const CriticalSection section(object);  // another thread may resize it
     copy(PyByteArray_AS_STRING(object), PyByteArray_GET_SIZE(object));
     return bytes;
   }
@@ -191,6 +204,7 @@ ByteList take_byte_list(PyObject* object) {
   PyRef iterator = PyRef::steal(PyObject_GetIter(object));
   if (!iterator) throw_python_error();
   while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+    interleave_point();
     const long value = PyLong_AsLong(item.get());
     if (value == -1 && PyErr_Occurred()) throw_python_error();
     if (value < 0 || value > 255) {
@@ -206,6 +220,8 @@ ByteList take_byte_list(PyObject* object) {
 bool may_run_code_when_taken_as_bytes(PyObject* object) noexcept {
   if (PyBytes_CheckExact(object) || PyByteArray_CheckExact(object)) return false;
   if (!PyList_CheckExact(object) && !PyTuple_CheckExact(object)) return true;
+  interleave_point();
+  const CriticalSection section(object);  // another thread may change the list
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(object);
   PyObject* const* items = PySequence_Fast_ITEMS(object);
   for (Py_ssize_t i = 0; i < n; ++i) {

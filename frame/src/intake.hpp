@@ -10,10 +10,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
+#include "critical_section.hpp"
+#include "failure.hpp"
 #include "py_ref.hpp"
 #include "sealed.hpp"
 #include "small_vector.hpp"
@@ -26,9 +29,13 @@ namespace ak::frame {
 // the items, taken one chunk of lines at a time, so the sequence is walked
 // once and nothing is kept per line beyond the chunk.
 //
-// An exact list or tuple is kept as it is; any other sequence is iterated
-// once, at conversion, into a new list of our own (item errors raised as they
-// come, exactly as it is consumed), which no other code can reach.
+// An exact tuple is kept as it is. An exact list is kept as it is on a build
+// with the interpreter lock; on one without it, where another thread may
+// change the list at any moment, it is copied at conversion into a tuple of
+// its items, in one step under the list's lock (critical_section.hpp). Any
+// other sequence is iterated once, at conversion, into a new list of our own
+// (item errors raised as they come, exactly as it is consumed), which no
+// other code can reach.
 class LineList {
  public:
   // Lines per chunk: the views of a chunk stay in the first-level cache.
@@ -36,34 +43,36 @@ class LineList {
 
   LineList(PyObject* object, const char* name);
 
-  // Whether `object` is read as it is (an exact list or tuple); any other
-  // sequence is iterated at conversion, which runs its Python code.
+  // Whether `object` is taken without running its Python code (an exact list
+  // or tuple); any other sequence is iterated at conversion.
   static bool read_in_place(PyObject* object) noexcept {
     return PyList_CheckExact(object) || PyTuple_CheckExact(object);
   }
 
   std::size_t size(const Sealed&) const noexcept { return count(); }
 
-  // Calls consume(std::span<const std::string_view> chunk, std::size_t
-  // first_line) -> bool for the lines in order, one chunk at a time, until
-  // it returns false; returns whether every chunk was consumed. An item that
-  // is not a str, or whose text has no UTF-8 form, raises (PythonError; a
-  // TypeError with the argument prefix) before its chunk is consumed; after
-  // a stop, the items not yet read are still checked, because an argument
+  // Feeds the lines in order to read_chunk(std::span<const std::string_view>
+  // chunk, std::size_t first_line) -> std::optional<Failure>, one chunk at a
+  // time, until it fails; returns that failure, or nothing once every chunk
+  // is read. This is the one place a reader reads its lines. An item that is
+  // not a str, or whose text has no UTF-8 form, raises (PythonError; a
+  // TypeError with the argument prefix) before its chunk is read; after a
+  // failure the items not yet read are still checked, because an argument
   // error wins over a failure of the work in an earlier line.
-  template <class Consume>
-  bool read(const Sealed&, Consume&& consume) const {
+  template <class ReadChunk>
+  std::optional<Failure> feed(const Sealed&, ReadChunk&& read_chunk) const {
     const std::size_t n = count();
     ChunkViews views;
     for (std::size_t first = 0; first < n; first += kChunk) {
       const std::size_t chunk = std::min(kChunk, n - first);
       take_views(first, chunk, views.at);
-      if (!consume(std::span<const std::string_view>(views.at, chunk), first)) {
+      interleave_point();
+      if (std::optional<Failure> failure = read_chunk(std::span<const std::string_view>(views.at, chunk), first)) {
         check_items(first + chunk);
-        return false;
+        return failure;
       }
     }
-    return true;
+    return std::nullopt;
   }
 
   // The views of all the items at once (a writer's symbols), with read()'s
@@ -76,7 +85,7 @@ class LineList {
 
   // Replaces a caller's list by a tuple of its items, so that Python code run
   // by a later conversion cannot change what is read. Nothing to do for a
-  // tuple or for a list of our own.
+  // tuple, for a list of our own, or for a list already copied.
   void pin();
 
  private:
@@ -137,9 +146,10 @@ bool numpy_loaded() noexcept;
 // The data pointer, extents and byte strides of an array check_array accepted.
 const char* array_geometry(PyObject* array, std::size_t (&extents)[2], std::ptrdiff_t (&strides)[2]) noexcept;
 
-// An array argument: the strong reference that keeps it alive for the call.
-// Its geometry (data pointer, extents, strides) is read only once the call is
-// sealed, since Python code run by a later conversion may resize it.
+// An array argument: the strong reference that keeps it alive for the call
+// (NumPy refuses to resize an array while it is held). Its geometry (data
+// pointer, extents, strides) is read only once the call is sealed, since
+// Python code run by a later conversion may resize it, and then only once.
 template <class T>
 class ArrayArg {
  public:
@@ -154,6 +164,7 @@ class ArrayArg {
     v.cols = extents[1];
     v.stride0 = strides[0];
     v.stride1 = strides[1];
+    interleave_point();
     return v;
   }
 

@@ -11,8 +11,8 @@ namespace ak::frame {
 #if defined(AK_SIMULATE_FREE_THREADING)
 // Lets other threads run (unless inside a CriticalSection of ours).
 void interleave_point() noexcept;
-// Bracket a critical section of ours: a real one keeps other threads from
-// changing the object it locks, so no point inside it lets them run.
+// Bracket a CriticalSection of ours: other threads' changes to the object
+// wait for its end on a free-threaded build, so no point lets them in there.
 void enter_critical_section() noexcept;
 void leave_critical_section() noexcept;
 #else

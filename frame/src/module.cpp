@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "py_ref.hpp"
+#include "results.hpp"
 
 namespace ak::frame {
 namespace {
@@ -90,6 +91,12 @@ PyObject* create_module(const char* name, std::span<const Export> exports) {
   if (panic == nullptr || PyModule_AddObjectRef(module.get(), "PanicException", panic) < 0) {
     return nullptr;
   }
+  if (!prepare_results()) return nullptr;
+#if defined(Py_GIL_DISABLED)
+  // Every call is safe without the interpreter lock (critical_section.hpp):
+  // importing the module must not turn the lock back on.
+  if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) return nullptr;
+#endif
   return module.release();
 }
 

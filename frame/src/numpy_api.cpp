@@ -34,61 +34,74 @@ std::string take_exception_text() {
 
 [[noreturn]] void numpy_unusable(const char* reason) { panic(std::string("NumPy C API unusable: ") + reason); }
 
-// The multiarray module moved from numpy.core to numpy._core in NumPy 2.
-const char* multiarray_module_name() {
-  PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
-  if (!numpy) numpy_unavailable();
-  PyRef version = PyRef::steal(PyObject_GetAttrString(numpy.get(), "__version__"));
-  if (!version) numpy_unavailable();
-  PyRef lib = PyRef::steal(PyImport_ImportModule("numpy.lib"));
-  if (!lib) numpy_unavailable();
-  PyRef parsed = PyRef::steal(PyObject_CallMethod(lib.get(), "NumpyVersion", "O", version.get()));
-  if (!parsed) numpy_unavailable();
-  PyRef major_obj = PyRef::steal(PyObject_GetAttrString(parsed.get(), "major"));
-  if (!major_obj) numpy_unavailable();
-  const long major = PyLong_AsLong(major_obj.get());
-  if (major == -1 && PyErr_Occurred()) numpy_unavailable();
-  return major >= 2 ? "numpy._core.multiarray" : "numpy.core.multiarray";
+// The feature level of the running NumPy behind `table`, after the same
+// compatibility checks as NumPy's own import: the ABI must be the one
+// compiled against, and the running C-API at least the targeted level.
+int checked_feature_version(void** const table) {
+  // NumPy's macros read the table through this name: here, the one being
+  // checked, not the published one.
+  void** const PyArray_API = table;
+  if (NPY_VERSION < PyArray_GetNDArrayCVersion()) numpy_unusable("module compiled against an older NumPy ABI");
+  const int runtime = static_cast<int>(PyArray_GetNDArrayCFeatureVersion());
+  if (NPY_FEATURE_VERSION > runtime) numpy_unusable("the running NumPy is older than the C-API this module targets");
+  return runtime;
 }
+
+// NumPy's own descriptors of the element types, one reference each, kept for
+// the life of the process. Written once, before the table is published, and
+// read only after it is seen published.
+PyArray_Descr* descriptors[5] = {};
+
+void make_descriptors(void** const table) {
+  void** const PyArray_API = table;  // as in checked_feature_version
+  for (const ElementType type :
+       {ElementType::float64, ElementType::int64, ElementType::uint32, ElementType::uint8, ElementType::boolean}) {
+    PyArray_Descr*& slot = descriptors[static_cast<int>(type)];
+    if (slot == nullptr) slot = PyArray_DescrFromType(numpy_type(type));
+    if (slot == nullptr) throw PythonError{};
+  }
+}
+
+// Serialises the publication: threads that imported NumPy at the same time
+// publish once. It is only ever held while no Python code runs.
+PyMutex publication{};
+
+class PublicationLock {
+ public:
+  PublicationLock() noexcept { PyMutex_Lock(&publication); }
+  ~PublicationLock() { PyMutex_Unlock(&publication); }
+  PublicationLock(const PublicationLock&) = delete;
+  PublicationLock& operator=(const PublicationLock&) = delete;
+};
 
 }  // namespace
 
-PyArray_Descr* builtin_descriptor(ElementType type) {
-  static PyArray_Descr* cached[5] = {};  // one reference each, never released
-  PyArray_Descr*& slot = cached[static_cast<int>(type)];
-  if (slot == nullptr) {
-    slot = PyArray_DescrFromType(numpy_type(type));
-    if (slot == nullptr) throw PythonError{};
-  }
-  return slot;
-}
+PyArray_Descr* builtin_descriptor(ElementType type) noexcept { return descriptors[static_cast<int>(type)]; }
 
-bool numpy_loaded() noexcept { return PyArray_API != nullptr; }
+bool numpy_loaded() noexcept { return __atomic_load_n(&PyArray_API, __ATOMIC_ACQUIRE) != nullptr; }
 
 void require_numpy() {
-  if (PyArray_API != nullptr) return;
-  PyRef multiarray = PyRef::steal(PyImport_ImportModule(multiarray_module_name()));
+  if (numpy_loaded()) [[likely]] return;
+  // NumPy itself first, then its multiarray module, where NumPy 2 keeps the table.
+  PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
+  if (!numpy) numpy_unavailable();
+  PyRef multiarray = PyRef::steal(PyImport_ImportModule("numpy._core.multiarray"));
   if (!multiarray) numpy_unavailable();
   PyRef capsule = PyRef::steal(PyObject_GetAttrString(multiarray.get(), "_ARRAY_API"));
   if (!capsule) numpy_unavailable();
   if (!PyCapsule_CheckExact(capsule.get())) numpy_unusable("_ARRAY_API is not a capsule");
   void** table = static_cast<void**>(PyCapsule_GetPointer(capsule.get(), nullptr));
   if (table == nullptr) numpy_unavailable();
+  const int runtime = checked_feature_version(table);
 
-  // Same compatibility checks as NumPy's own import: the ABI must be the one
-  // compiled against, and the running C-API at least the targeted feature level.
-  void** const previous = PyArray_API;
-  PyArray_API = table;
-  if (NPY_VERSION < PyArray_GetNDArrayCVersion()) {
-    PyArray_API = previous;
-    numpy_unusable("module compiled against an older NumPy ABI");
-  }
-  const int runtime = static_cast<int>(PyArray_GetNDArrayCFeatureVersion());
-  if (NPY_FEATURE_VERSION > runtime) {
-    PyArray_API = previous;
-    numpy_unusable("the running NumPy is older than the C-API this module targets");
-  }
+  // The table is published complete: the descriptors and the runtime
+  // version are set before it, and a thread that sees it (numpy_loaded's
+  // acquiring load) sees them.
+  const PublicationLock lock;
+  if (numpy_loaded()) return;
+  make_descriptors(table);
   PyArray_RUNTIME_VERSION = runtime;
+  __atomic_store_n(&PyArray_API, table, __ATOMIC_RELEASE);
 }
 
 }  // namespace ak::frame

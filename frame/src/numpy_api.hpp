@@ -33,7 +33,7 @@ constexpr int numpy_type(ElementType type) noexcept {
 void require_numpy();
 
 // NumPy's own descriptor of an element type (borrowed; kept for the life of
-// the process). Needs the table loaded.
-PyArray_Descr* builtin_descriptor(ElementType type);
+// the process). Needs the table loaded (made with it).
+PyArray_Descr* builtin_descriptor(ElementType type) noexcept;
 
 }  // namespace ak::frame

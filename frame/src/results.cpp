@@ -50,14 +50,13 @@ PyType_Spec holder_spec = {
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, holder_slots,
 };
 
+// The holder type, made at import (prepare_results) and kept for the life of
+// the process: every call after that only reads it.
+PyObject* holder_type = nullptr;
+
 // A new holder with room for `inline_bytes` of its own.
 BufferHolder* new_holder(std::size_t inline_bytes) {
-  static PyObject* type = nullptr;  // created once, never released
-  if (type == nullptr) {
-    type = PyType_FromSpec(&holder_spec);
-    if (type == nullptr) throw PythonError{};
-  }
-  auto* holder = PyObject_NewVar(BufferHolder, reinterpret_cast<PyTypeObject*>(type),
+  auto* holder = PyObject_NewVar(BufferHolder, reinterpret_cast<PyTypeObject*>(holder_type),
                                  static_cast<Py_ssize_t>(inline_bytes));
   if (holder == nullptr) throw PythonError{};
   holder->buffer = holder->inline_data;
@@ -183,8 +182,13 @@ DictShape::DictShape(std::initializer_list<const char*> keys) noexcept {
 }
 
 PyObject* DictShape::key(std::size_t i) {
-  if (key_objects_[i] == nullptr) key_objects_[i] = check(PyUnicode_InternFromString(keys_[i]));
-  return key_objects_[i];
+  PyObject* known = key_objects_[i].load(std::memory_order_acquire);
+  if (known != nullptr) [[likely]] return known;
+  // Two threads may make the same key at once: one is kept, the other dropped.
+  PyObject* made = check(PyUnicode_InternFromString(keys_[i]));
+  if (key_objects_[i].compare_exchange_strong(known, made, std::memory_order_acq_rel)) return made;
+  Py_DECREF(made);
+  return known;
 }
 
 PyRef dict_result(DictShape& shape, std::initializer_list<PyRef*> values) {
@@ -196,6 +200,11 @@ PyRef dict_result(DictShape& shape, std::initializer_list<PyRef*> values) {
     *value = PyRef();
   }
   return dict;
+}
+
+bool prepare_results() noexcept {
+  if (holder_type == nullptr) holder_type = PyType_FromSpec(&holder_spec);
+  return holder_type != nullptr;
 }
 
 PyRef tuple_result(std::initializer_list<PyRef*> members) {

@@ -5,6 +5,7 @@
 
 #include <Python.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -64,6 +65,10 @@ class InternedStrings {
   SmallVector<PyObject*, 16> objects_;  // new references
 };
 
+// Makes the per-process state of results (the holder type), at import,
+// before any call; false with an exception set if it cannot.
+bool prepare_results() noexcept;
+
 // A tuple of the given objects, in order (the references are consumed).
 PyRef tuple_result(std::initializer_list<PyRef*> members);
 
@@ -82,7 +87,7 @@ class DictShape {
  private:
   const char* keys_[kMaxKeys] = {};
   std::size_t n_ = 0;
-  PyObject* key_objects_[kMaxKeys] = {};  // kept for the life of the process
+  std::atomic<PyObject*> key_objects_[kMaxKeys] = {};  // kept for the life of the process
 };
 
 // A dict of `shape` whose values are `values`, in order (the references are

@@ -22,6 +22,28 @@
 // items) before any later conversion that may run code, so what is read is
 // the list as it was when converted; an array is checked again at the seal
 // (two dimensions, its element type), since code may have reshaped it.
+//
+// Without the interpreter lock (a free-threaded interpreter) another thread
+// may change an argument at any moment, not only where Python code runs. The
+// second rule:
+//
+//   An argument another thread can change is read only under its lock, or
+//   through a copy of our own; no item is used without a strong reference.
+//
+// So, on such a build (critical_section.hpp, AK_SNAPSHOT_ARGUMENTS):
+//   - a caller's list is copied at conversion into a tuple of its items, in
+//     one step under the list's lock, with a strong reference to every item:
+//     a call reads the list as it was at one instant;
+//   - a bytearray is copied, and a caller's list of ints walked, under the
+//     object's lock;
+//   - an array is held by a strong reference for the whole call (NumPy
+//     refuses to resize an array in use) and its geometry read once, at the
+//     seal. Resizing it without that check, setting its shape or strides, or
+//     writing its elements while a call reads it is the caller's race, as it
+//     is for NumPy's own functions;
+//   - per-process state is made at import, or made once and published
+//     complete with atomic operations (numpy_api.cpp, results.cpp).
+// With the lock the copies are not needed: the list is read in place.
 #pragma once
 
 namespace ak::frame {

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "failure.hpp"
 
 namespace ak {
 
@@ -29,20 +28,9 @@ struct StridedView {
     return value;
   }
 
-  // Checked element read: an index beyond the extents is a broken invariant.
-  T at(std::size_t i, std::size_t j) const {
-    if (i >= rows || j >= cols) panic(kIndexOutOfBounds);
-    return get(i, j);
-  }
-
   // Pointer to the start of row i (unchecked).
   const char* row_ptr(std::size_t i) const noexcept {
     return data + static_cast<std::ptrdiff_t>(i) * stride0;
-  }
-
-  // True when the elements of a row sit next to each other in memory.
-  bool row_contiguous() const noexcept {
-    return cols <= 1 || stride1 == static_cast<std::ptrdiff_t>(sizeof(T));
   }
 };
 

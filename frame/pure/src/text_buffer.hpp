@@ -100,22 +100,6 @@ class TextBuffer {
   }
   void advance_to(char* new_end) noexcept { end_ = new_end; }
 
-  void push_back(char c) {
-    *ensure(1) = c;
-    ++end_;
-    if (static_cast<unsigned char>(c) >= 0x80) non_ascii_ = true;
-  }
-  void append(std::string_view s) {
-    char* p = ensure(s.size());
-    if (!s.empty()) std::memcpy(p, s.data(), s.size());
-    end_ = p + s.size();
-    for (const char c : s) {
-      if (static_cast<unsigned char>(c) >= 0x80) {
-        non_ascii_ = true;
-        break;
-      }
-    }
-  }
   void append_fill(char c, std::size_t n) {
     char* p = ensure(n);
     std::memset(p, c, n);
