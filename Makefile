@@ -13,7 +13,7 @@ PYTHON313 ?= $(shell for c in python3.13 $$HOME/.pyenv/versions/3.13*/bin/python
 	if $$c -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))' >/dev/null 2>&1; then \
 	echo $$c; break; fi; done)
 
-.PHONY: demo test bench call-floor install clean test-sanitize fuzz fuzz-ci fuzz-build check-numbers check-hash
+.PHONY: demo test bench call-floor install clean test-sanitize test-clang fuzz fuzz-ci fuzz-build check-numbers check-hash
 
 $(PY):
 	@test -n "$(PYTHON313)" || { echo "Python 3.13 not found (looked for python3.13 on PATH and under pyenv)"; exit 1; }
@@ -69,6 +69,29 @@ test-sanitize: $(STAMP)
 		-Dbuildtype=debugoptimized -Db_sanitize=address,undefined -Db_lundef=false
 	PATH=$(CURDIR)/$(VENV)/bin:$$PATH $(VENV)/bin/meson compile -C $(SAN_DIR)
 	$(SAN_ENV) $(PY) -m pytest -q -p no:cacheprovider
+
+# --- clang and libc++ -------------------------------------------------------
+# The three modules (and the per-call floors, which share their frame) built
+# with clang++ against LLVM's C++ library, libc++ (tools/clang-libcxx.ini), in
+# their own build dir with every warning an error, and the whole test suite
+# run against them. tools/ensure_libcxx.sh installs clang, libc++-dev and
+# libc++abi-dev with apt-get when missing (as root). The modules link the
+# shared libc++.so.1, which the system's loader finds; the suite's
+# tests/test_cxx_runtime.py checks that the modules it ran against come from
+# this build, link libc++ and not libstdc++, and that libc++ was loaded.
+CLANG_DIR := build/clang
+CLANG_ENV := PYTHONPATH=$(CURDIR)/$(CLANG_DIR)/coordtext:$(CURDIR)/$(CLANG_DIR)/atomlines:$(CURDIR)/$(CLANG_DIR)/cellgeom \
+	MESONPY_EDITABLE_SKIP=$(CURDIR)/build/editable \
+	ATOMKERNELS_MODULE_DIR=$(CURDIR)/$(CLANG_DIR) \
+	ATOMKERNELS_CXX_RUNTIME=libc++.so.1
+
+test-clang: $(STAMP)
+	tools/ensure_libcxx.sh clang++
+	test -f $(CLANG_DIR)/build.ninja || PATH=$(CURDIR)/$(VENV)/bin:$$PATH $(VENV)/bin/meson setup $(CLANG_DIR) \
+		--native-file tools/clang-libcxx.ini -Dwerror=true
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH ninja -C $(CLANG_DIR) all \
+		bench/floor/_akcallfloor$$($(PY) -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+	$(CLANG_ENV) $(PY) -m pytest -q -p no:cacheprovider
 
 # --- Fuzzing ---------------------------------------------------------------
 # libFuzzer harnesses over the pure work routines (no interpreter), built
