@@ -150,12 +150,15 @@ fuzz-ci:
 # proofs the parse relies on (no exact product on a tie, every big integer
 # within its limbs; a second each); `make test` runs them before pytest.
 # Larger runs: build/numbers_check/numbers_check SCALE SEED.
+# CHECK_CXX names another compiler, e.g. CHECK_CXX="clang++ -stdlib=libc++"
+# CHECK_DIR=build/numbers_check-clang.
 CHECK_DIR := build/numbers_check
 CHECK_SCALE ?= 0.02
+CHECK_CXX ?= g++
 CHECK_PYTHON := $(or $(PYTHON313),python3)
 $(CHECK_DIR)/numbers_check: fuzz/numbers_check.cpp $(NUMBER_SRC) $(wildcard frame/pure/src/text/*.hpp)
 	@mkdir -p $(CHECK_DIR)
-	g++ -std=c++20 -O2 -ffp-contract=off -Iframe/pure/src $(filter %.cpp,$^) -o $@
+	$(CHECK_CXX) -std=c++20 -O2 -ffp-contract=off -Iframe/pure/src $(filter %.cpp,$^) -o $@
 
 # Known answers of the readers' keyed text hash (fuzz/hash_check.cpp).
 HASH_CHECK := build/hash_check/hash_check
