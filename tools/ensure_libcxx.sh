@@ -9,8 +9,8 @@ cxx=${1:-clang++}
 
 probe=$(mktemp -d)
 trap 'rm -rf "$probe"' EXIT
-# <format>-free C++20 that needs the library's own headers and runtime: a
-# libstdc++ fallback or a missing libc++.so.1 fails the build or the run.
+# C++20 that needs the library's own headers and runtime: a libstdc++
+# fallback or a missing libc++.so.1 fails the build or the run.
 cat >"$probe/p.cpp" <<'EOF'
 #include <span>
 #include <string>
@@ -36,6 +36,6 @@ if [ "$(id -u)" != 0 ] || ! command -v apt-get >/dev/null 2>&1; then
 fi
 echo "installing clang, libc++-dev and libc++abi-dev"
 { apt-get update -qq &&
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libc++-dev libc++abi-dev; } >/dev/null || {
-  echo "libc++: apt-get install failed"; exit 1; }
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libc++-dev libc++abi-dev; } >"$probe/apt.log" 2>&1 || {
+  cat "$probe/apt.log"; echo "libc++: apt-get install failed"; exit 1; }
 works || { echo "libc++: $cxx still cannot build and run a program against libc++"; exit 1; }
