@@ -35,7 +35,7 @@ if [ "$(id -u)" != 0 ] || ! command -v apt-get >/dev/null 2>&1; then
   exit 1
 fi
 echo "installing clang, libc++-dev and libc++abi-dev"
-{ apt-get update -qq &&
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libc++-dev libc++abi-dev; } >"$probe/apt.log" 2>&1 || {
+{ apt-get update -qq -o DPkg::Lock::Timeout=600 &&
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=600 clang libc++-dev libc++abi-dev; } >"$probe/apt.log" 2>&1 || {
   cat "$probe/apt.log"; echo "libc++: apt-get install failed"; exit 1; }
 works || { echo "libc++: $cxx still cannot build and run a program against libc++"; exit 1; }
