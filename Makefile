@@ -13,7 +13,7 @@ PYTHON313 ?= $(shell for c in python3.13 $$HOME/.pyenv/versions/3.13*/bin/python
 	if $$c -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))' >/dev/null 2>&1; then \
 	echo $$c; break; fi; done)
 
-.PHONY: demo test bench call-floor install clean test-sanitize test-threads-sim fuzz fuzz-ci fuzz-build check-numbers check-hash
+.PHONY: demo test bench call-floor install clean test-sanitize test-threads-sim test-clang fuzz fuzz-ci fuzz-build check-numbers check-hash
 
 $(PY):
 	@test -n "$(PYTHON313)" || { echo "Python 3.13 not found (looked for python3.13 on PATH and under pyenv)"; exit 1; }
@@ -89,6 +89,29 @@ test-threads-sim: $(STAMP)
 	$(call san_env,$(SIM_DIR)) ATOMKERNELS_THREAD_SECONDS=$(THREAD_SECONDS) \
 		$(PY) -m pytest -q -p no:cacheprovider tests/test_threads.py tests/test_soundness.py
 
+# --- clang and libc++ -------------------------------------------------------
+# The three modules (and the per-call floors, which share their frame) built
+# with clang++ against LLVM's C++ library, libc++ (tools/clang-libcxx.ini), in
+# their own build dir with every warning an error, and the whole test suite
+# run against them. tools/ensure_libcxx.sh installs clang, libc++-dev and
+# libc++abi-dev with apt-get when missing (as root). The modules link the
+# shared libc++.so.1, which the system's loader finds; the suite's
+# tests/test_cxx_runtime.py checks that the modules it ran against come from
+# this build, link libc++ and not libstdc++, and that libc++ was loaded.
+CLANG_DIR := build/clang
+CLANG_ENV := PYTHONPATH=$(CURDIR)/$(CLANG_DIR)/coordtext:$(CURDIR)/$(CLANG_DIR)/atomlines:$(CURDIR)/$(CLANG_DIR)/cellgeom \
+	MESONPY_EDITABLE_SKIP=$(CURDIR)/build/editable \
+	ATOMKERNELS_MODULE_DIR=$(CURDIR)/$(CLANG_DIR) \
+	ATOMKERNELS_CXX_RUNTIME=libc++.so.1
+
+test-clang: $(STAMP)
+	tools/ensure_libcxx.sh clang++
+	test -f $(CLANG_DIR)/build.ninja || PATH=$(CURDIR)/$(VENV)/bin:$$PATH $(VENV)/bin/meson setup $(CLANG_DIR) \
+		--native-file tools/clang-libcxx.ini -Dwerror=true
+	PATH=$(CURDIR)/$(VENV)/bin:$$PATH ninja -C $(CLANG_DIR) all \
+		bench/floor/_akcallfloor$$($(PY) -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+	$(CLANG_ENV) $(PY) -m pytest -q -p no:cacheprovider
+
 # --- Fuzzing ---------------------------------------------------------------
 # libFuzzer harnesses over the pure work routines (no interpreter), built
 # with clang. `make fuzz` runs each for FUZZ_SECONDS; `make fuzz-ci` runs
@@ -146,12 +169,15 @@ fuzz-ci:
 # proofs the parse relies on (no exact product on a tie, every big integer
 # within its limbs; a second each); `make test` runs them before pytest.
 # Larger runs: build/numbers_check/numbers_check SCALE SEED.
+# CHECK_CXX names another compiler, e.g. CHECK_CXX="clang++ -stdlib=libc++"
+# CHECK_DIR=build/numbers_check-clang.
 CHECK_DIR := build/numbers_check
 CHECK_SCALE ?= 0.02
+CHECK_CXX ?= g++
 CHECK_PYTHON := $(or $(PYTHON313),python3)
 $(CHECK_DIR)/numbers_check: fuzz/numbers_check.cpp $(NUMBER_SRC) $(wildcard frame/pure/src/text/*.hpp)
 	@mkdir -p $(CHECK_DIR)
-	g++ -std=c++20 -O2 -ffp-contract=off -Iframe/pure/src $(filter %.cpp,$^) -o $@
+	$(CHECK_CXX) -std=c++20 -O2 -ffp-contract=off -Iframe/pure/src $(filter %.cpp,$^) -o $@
 
 # Known answers of the readers' keyed text hash (fuzz/hash_check.cpp).
 HASH_CHECK := build/hash_check/hash_check

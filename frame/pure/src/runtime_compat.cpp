@@ -9,8 +9,13 @@
 // inside each module. It throws std::bad_alloc, of which the standard
 // exception would be a kind, and which the call boundary reports as
 // MemoryError either way.
+//
+// Only libstdc++ has this import: other C++ libraries (libc++) define the
+// helper inline in <new>, where a second definition would clash.
 #include <new>
 
+#if defined(__GLIBCXX__)
 namespace std {
 [[noreturn]] __attribute__((visibility("hidden"))) void __throw_bad_array_new_length() { throw std::bad_alloc(); }
 }  // namespace std
+#endif
