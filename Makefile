@@ -128,7 +128,7 @@ FUZZ_FLAGS := -std=c++20 -O1 -g -fno-omit-frame-pointer -ffp-contract=off \
 FUZZ_HARNESSES := fuzz_numbers numbers_check fuzz_coordtext fuzz_writers fuzz_atomlines fuzz_unicode fuzz_minkowski
 
 NUMBER_SRC := frame/pure/src/text/float_parse.cpp frame/pure/src/text/int_parse.cpp frame/pure/src/text/number_format.cpp \
-	frame/pure/src/text/scan_path.cpp
+	frame/pure/src/simd_path.cpp
 UNICODE_SRC := frame/pure/src/text/unicode.cpp frame/pure/src/text/unicode_tables.cpp
 READER_SRC := $(NUMBER_SRC) $(UNICODE_SRC) frame/pure/src/text/interner.cpp frame/pure/src/text/keyed_hash.cpp \
 	frame/pure/src/text/text_index.cpp

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "simd_path.hpp"
 #include "strided.hpp"
-#include "text/scan_path.hpp"
 
 namespace fuzzkit {
 
@@ -59,16 +59,13 @@ struct OwnedLines {
   }
 };
 
-// Runs check() on every scan path this processor has, then goes back to
-// the path chosen at load.
-template <class Check>
-void for_each_scan_path(Check&& check) {
-  const ak::text::ScanPath chosen = ak::text::scan_path();
-  for (const auto path : {ak::text::ScanPath::portable, ak::text::ScanPath::vector}) {
-    if (!ak::text::force_scan_path(path)) continue;
-    check();
+// Runs check(path) for every path of Paths (ak::CodePaths) this processor
+// supports: each of a loop's own codes once.
+template <class Paths, class Check>
+void for_each_path(Check&& check) {
+  for (const ak::SimdPath path : Paths::list) {
+    if (ak::simd_path_supported(path)) check(path);
   }
-  ak::text::force_scan_path(chosen);
 }
 
 // The separators of every reader: TAB, LF, FF, CR and SPACE, nothing else.

@@ -20,6 +20,7 @@
 #include "reader.hpp"
 #include "text/float_parse.hpp"
 #include "text/int_parse.hpp"
+#include "text/row_tokens.hpp"  // ScanPaths
 #include "text/unicode.hpp"
 #include "writer.hpp"
 
@@ -191,8 +192,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Columns want;
   const auto error = reference(lines, codes, want);
   // Every scan path the processor has reads the block the same way.
-  fuzzkit::for_each_scan_path([&] {
-    auto got = ak::atomlines::parse_atom_lines(lines, codes);
+  fuzzkit::for_each_path<ak::text::ScanPaths>([&](ak::SimdPath path) {
+    auto got = ak::atomlines::parse_atom_lines(lines, codes, path);
     require(got.ok() == !error.has_value(), "success differs from reference", got.ok() ? *error : got.error());
     if (error) {
       require(got.error() == *error, "message differs", got.error() + "\n" + *error);

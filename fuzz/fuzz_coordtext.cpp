@@ -14,6 +14,7 @@
 #include "common.hpp"
 #include "text/float_parse.hpp"
 #include "text/number_format.hpp"
+#include "text/row_tokens.hpp"  // ScanPaths
 #include "text/unicode.hpp"
 #include "whole_blocks.hpp"
 
@@ -24,9 +25,9 @@ using Lines = std::span<const std::string_view>;
 
 struct Expected {
   std::optional<std::string> error;
-  std::vector<std::string> symbols;
-  std::vector<double> values;
-  std::vector<std::uint8_t> flags;
+  std::vector<std::string> symbols = {};
+  std::vector<double> values = {};
+  std::vector<std::uint8_t> flags = {};
 };
 
 enum class Format { kXyz, kPoscar, kPoscarSelective, kXdatcar };
@@ -171,11 +172,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::optional<std::string> error;
   // Every scan path the processor has reads the block the same way.
-  fuzzkit::for_each_scan_path([&] {
+  fuzzkit::for_each_path<ak::text::ScanPaths>([&](ak::SimdPath path) {
     error.reset();
     switch (format) {
       case Format::kXyz: {
-        auto got = ak::fuzz::parse_xyz_block(lines);
+        auto got = ak::fuzz::parse_xyz_block(lines, path);
         if (!got.ok()) {
           error = got.error();
           break;

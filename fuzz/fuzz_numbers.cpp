@@ -112,11 +112,11 @@ void check_parse_int(std::string_view token) {
 // loadable), must end where the reference says and agree with the
 // whole-token parses. The line is an exact-size block, so AddressSanitizer
 // sees any load past it.
-#if defined(AK_SCAN_VECTOR)
+#if AK_X86_PATHS
 // The token starts LineTokens hands out for the line, each next() given the
 // end of the token before (which only lines shorter than a vector use).
-[[AK_SCAN_VECTOR_TARGET, gnu::flatten]] std::vector<const char*> line_token_starts(const char* line,
-                                                                                  const char* end) {
+[[gnu::flatten]] AK_TARGET_SSE4 std::vector<const char*> line_token_starts(const char* line,
+                                                                           const char* end) {
   std::vector<const char*> starts;
   ak::text::LineTokens tokens(line, end);
   const char* after = line;
@@ -136,8 +136,8 @@ void check_scans(std::string_view text) {
   const char* const line = block.get();
   const char* const end = line + text.size();
   const auto tokens = fuzzkit::tokens_of(std::string_view(line, text.size()));
-#if defined(AK_SCAN_VECTOR)
-  const bool vector = ak::text::scan_path_available(ak::text::ScanPath::vector);
+#if AK_X86_PATHS
+  const bool vector = ak::simd_path_supported(ak::SimdPath::sse4);
   if (vector) {
     const std::vector<const char*> starts = line_token_starts(line, end);
     require(starts.size() == tokens.size(), "LineTokens: token count", text);
@@ -154,7 +154,7 @@ void check_scans(std::string_view text) {
       require(r.end == p + token.size(), "scan_float: token end", token);
       require(r.ok == (err == nullptr), "scan_float: accepts what parse_float accepts", token);
       require(fuzzkit::same_bits(got, want), "scan_float: value, or output touched on failure", token);
-#if defined(AK_SCAN_VECTOR)
+#if AK_X86_PATHS
       if (vector) {
         double vgot = sentinel;
         const ak::text::ScanResult v = ak::text::scan_float_vector(p, end, readable, vgot);

@@ -42,10 +42,10 @@ void expect_text(std::string_view got, const std::string& want, const char* what
   if (got != want) fuzzkit::fail(what, std::string(got) + "\n----- want\n" + want);
 }
 
-// The supported code paths.
+// The supported code paths of the writers.
 std::vector<ak::SimdPath> paths() {
   std::vector<ak::SimdPath> out;
-  for (const ak::SimdPath p : ak::kSimdPaths) {
+  for (const ak::SimdPath p : ak::WritePaths::list) {
     if (ak::simd_path_supported(p)) out.push_back(p);
   }
   return out;

@@ -53,13 +53,15 @@ using ak::SimdPath;
 using ak::text::fixed_max_len;
 using ak::text::int_max_len;
 
-// Calls f.template operator()<P>() for every code path P supported here.
+// Calls f.template operator()<P>() for every code path P of the number
+// writers (ak::WritePaths) supported here.
+template <class F, SimdPath... P>
+void for_each_path_of(F& f, ak::CodePaths<P...>) {
+  ((ak::simd_path_supported(P) ? f.template operator()<P>() : void()), ...);
+}
 template <class F>
 void for_each_path(F&& f) {
-  if (ak::simd_path_supported(SimdPath::portable)) f.template operator()<SimdPath::portable>();
-  if (ak::simd_path_supported(SimdPath::sse2)) f.template operator()<SimdPath::sse2>();
-  if (ak::simd_path_supported(SimdPath::avx2)) f.template operator()<SimdPath::avx2>();
-  if (ak::simd_path_supported(SimdPath::avx512)) f.template operator()<SimdPath::avx512>();
+  for_each_path_of(f, ak::WritePaths{});
 }
 
 // ---------------------------------------------------------------- references
@@ -337,7 +339,9 @@ bool check_write_int_inline_one(Tally& t, std::int64_t value) {
 }
 
 bool check_write_int_inline(Tally& t, std::int64_t value) {
-  return check_write_int_inline_one<8>(t, value) & check_write_int_inline_one<12>(t, value);
+  const bool eight = check_write_int_inline_one<8>(t, value);  // both run, whatever the first found
+  const bool twelve = check_write_int_inline_one<12>(t, value);
+  return eight && twelve;
 }
 
 
@@ -383,8 +387,8 @@ bool check_scan_line(Tally& t, const std::string& text, std::size_t start, std::
       ok = false;
       why = "parse_float failure text";
     }
-#if defined(AK_SCAN_VECTOR)
-    if (ok && ak::text::scan_path_available(ak::text::ScanPath::vector)) {
+#if AK_X86_PATHS
+    if (ok && ak::simd_path_supported(ak::SimdPath::sse4)) {
       double vgot = sentinel;
       const ak::text::ScanResult v = ak::text::scan_float_vector(p, end, readable, vgot);
       if (v.end != r.end || v.ok != r.ok || !same_double(vgot, got)) {

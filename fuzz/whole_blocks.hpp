@@ -20,10 +20,11 @@ struct XyzBlock {
   OwnedArray<double> positions;      // (N, 3)
 };
 
-inline Result<XyzBlock> parse_xyz_block(std::span<const std::string_view> lines) {
+inline Result<XyzBlock> parse_xyz_block(std::span<const std::string_view> lines,
+                                        SimdPath path = best_simd_path()) {
   coordtext::XyzReader reader(lines.size());
   std::vector<std::uint32_t> ids(lines.size());
-  if (auto failure = reader.read(lines, ids.data())) return std::move(*failure);
+  if (auto failure = reader.read(lines, ids.data(), path)) return std::move(*failure);
   XyzBlock block{{}, reader.take_positions()};
   block.symbols.reserve(lines.size());
   for (const std::uint32_t id : ids) block.symbols.emplace_back(reader.symbols().text(id));

@@ -124,9 +124,11 @@ struct RowScan {
   using Step = AtomLineReader::Step;
 };
 
-std::optional<Failure> AtomLineReader::read(std::span<const std::string_view> lines, std::uint32_t* string_ids) {
-  return text::on_scan_path(
-      [this, lines, string_ids]<class Tokens>() { return RowScan::read<Tokens>(*this, lines, string_ids); });
+std::optional<Failure> AtomLineReader::read(std::span<const std::string_view> lines, std::uint32_t* string_ids,
+                                            SimdPath path) {
+  return text::run_rows(path, [this, lines, string_ids]<SimdPath Path>() {
+    return RowScan::read<text::TokensOn<Path>>(*this, lines, string_ids);
+  });
 }
 
 AtomColumns AtomLineReader::take_numeric_columns() noexcept {
@@ -134,10 +136,10 @@ AtomColumns AtomLineReader::take_numeric_columns() noexcept {
 }
 
 Result<AtomColumns> parse_atom_lines(std::span<const std::string_view> lines,
-                                     std::span<const std::uint8_t> col_types) {
+                                     std::span<const std::uint8_t> col_types, SimdPath path) {
   AtomLineReader reader(lines.size(), col_types);
   std::vector<std::uint32_t> ids(lines.size() * reader.n_str_cols());
-  if (auto failure = reader.read(lines, ids.data())) return std::move(*failure);
+  if (auto failure = reader.read(lines, ids.data(), path)) return std::move(*failure);
   AtomColumns columns = reader.take_numeric_columns();
   const std::size_t n_str = reader.n_str_cols();
   columns.strs.resize(n_str);

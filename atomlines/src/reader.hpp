@@ -22,6 +22,7 @@
 
 #include "failure.hpp"
 #include "owned_array.hpp"
+#include "simd_path.hpp"
 #include "small_vector.hpp"
 #include "text/interner.hpp"
 
@@ -57,8 +58,10 @@ class AtomLineReader {
   // Reads the next lines. The token of string column j on the k-th of them
   // gets the id string_ids[k * n_str_cols() + j] into strings(j). Returns the
   // message of the first failure, after which the reader must not be used
-  // again.
-  std::optional<Failure> read(std::span<const std::string_view> lines, std::uint32_t* string_ids);
+  // again. `path` (supported here) picks the scans' code path; every path
+  // reads the same.
+  std::optional<Failure> read(std::span<const std::string_view> lines, std::uint32_t* string_ids,
+                              SimdPath path = best_simd_path());
 
   // The distinct texts of string column j (views into the lines read).
   const text::TokenInterner& strings(std::size_t column) const noexcept { return strings_[column]; }
@@ -87,6 +90,7 @@ class AtomLineReader {
 
 // The whole block at once, through AtomLineReader.
 Result<AtomColumns> parse_atom_lines(std::span<const std::string_view> lines,
-                                     std::span<const std::uint8_t> col_types);
+                                     std::span<const std::uint8_t> col_types,
+                                     SimdPath path = best_simd_path());
 
 }  // namespace ak::atomlines

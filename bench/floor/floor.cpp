@@ -202,12 +202,16 @@ template <int Converter, class Tokens>
 
 template <int Converter>
 PyObject* xyz(PyObject* list) {
-  return ak::text::on_scan_path([list]<class Tokens>() { return xyz_rows<Converter, Tokens>(list); });
+  return ak::text::run_rows(ak::best_simd_path(), [list]<ak::SimdPath Path>() {
+    return xyz_rows<Converter, ak::text::TokensOn<Path>>(list);
+  });
 }
 
 template <int Converter>
 PyObject* atomlines(PyObject* list) {
-  return ak::text::on_scan_path([list]<class Tokens>() { return atomlines_rows<Converter, Tokens>(list); });
+  return ak::text::run_rows(ak::best_simd_path(), [list]<ak::SimdPath Path>() {
+    return atomlines_rows<Converter, ak::text::TokensOn<Path>>(list);
+  });
 }
 
 PyObject* read_floor(PyObject* args, PyObject* (*fn0)(PyObject*), PyObject* (*fn1)(PyObject*)) {

@@ -35,7 +35,7 @@ ak::StridedView<T> view_of(PyObject* object) {
 }
 
 bool path_named(const char* name, ak::SimdPath& path) {
-  for (const ak::SimdPath p : ak::kSimdPaths) {
+  for (const ak::SimdPath p : ak::WritePaths::list) {
     if (std::strcmp(name, ak::simd_path_name(p)) == 0 && ak::simd_path_supported(p)) {
       path = p;
       return true;
@@ -51,10 +51,11 @@ PyObject* text_of(const ak::TextBuffer& text) {
 
 }  // namespace
 
-// The names of the supported paths, narrowest first.
+// The names of the supported paths with code of their own in these
+// functions, narrowest first.
 PyObject* floor_paths(PyObject*, PyObject*) {
   PyObject* list = PyList_New(0);
-  for (const ak::SimdPath p : ak::kSimdPaths) {
+  for (const ak::SimdPath p : ak::WritePaths::list) {
     if (ak::simd_path_supported(p)) {
       PyObject* name = PyUnicode_FromString(ak::simd_path_name(p));
       PyList_Append(list, name);

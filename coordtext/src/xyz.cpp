@@ -42,8 +42,10 @@ XyzReader::XyzReader(std::size_t n_lines, const ArrayStorage& storage)
 // vector path the three coordinates of a row are scanned side by side, and
 // their varying signs and integer digits cost no mispredictions. Both find
 // the same tokens and report the same first failure.
-std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, std::uint32_t* symbol_ids) {
-  return text::on_scan_path([this, lines, symbol_ids]<class Tokens>() -> std::optional<Failure> {
+std::optional<Failure> XyzReader::read(std::span<const std::string_view> lines, std::uint32_t* symbol_ids,
+                                       SimdPath path) {
+  return text::run_rows(path, [this, lines, symbol_ids]<SimdPath Path>() -> std::optional<Failure> {
+    using Tokens = text::TokensOn<Path>;
     double* row = positions_.data() + 3 * line_;
     for (std::size_t k = 0; k < lines.size(); ++k, row += 3) {
       const char* const begin = lines[k].data();

@@ -27,8 +27,10 @@ class XyzReader {
 
   // Reads the next lines.size() lines and stores the id of each line's symbol
   // in symbol_ids[0 .. lines.size()). Returns the message of the first
-  // malformed line, after which the reader must not be used again.
-  std::optional<Failure> read(std::span<const std::string_view> lines, std::uint32_t* symbol_ids);
+  // malformed line, after which the reader must not be used again. `path`
+  // (supported here) picks the scans' code path; every path reads the same.
+  std::optional<Failure> read(std::span<const std::string_view> lines, std::uint32_t* symbol_ids,
+                              SimdPath path = best_simd_path());
 
   const text::TokenInterner& symbols() const noexcept { return symbols_; }
   // The (N, 3) coordinates, once all N lines were read.

@@ -1,5 +1,5 @@
-// The usual float token gathered with 16-byte vectors (the vector path of
-// text/scan_path.hpp: SSSE3 and SSE4.1, x86-64 only):
+// The usual float token gathered with 16-byte vectors (the readers' sse4
+// path of simd_path.hpp: SSSE3 and SSE4.1, x86-64 only):
 //
 //   digits [. digits]   at most 19 digits, at most 15 before the point,
 //                       at least one digit, ended by ASCII whitespace or the
@@ -13,9 +13,9 @@
 // bytes) is left to the portable scan.
 #pragma once
 
-#include "text/scan_path.hpp"  // AK_SCAN_VECTOR
+#include "simd_path.hpp"  // AK_X86_PATHS, AK_TARGET_SSE4
 
-#if defined(AK_SCAN_VECTOR)
+#if AK_X86_PATHS
 #include <immintrin.h>
 
 #include <bit>
@@ -53,26 +53,26 @@ alignas(64) inline constexpr unsigned char kBelowLane[32] = {
     0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
     0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
 
-[[AK_SCAN_VECTOR_TARGET, gnu::always_inline]] inline __m128i window(const unsigned char (&table)[32], int k) noexcept {
+[[gnu::always_inline]] AK_TARGET_SSE4 inline __m128i window(const unsigned char (&table)[32], int k) noexcept {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 - k));
 }
 
 // The 16 bytes at end - left for 1 <= left <= 15, spaces from `end` on; the
 // 16 bytes before `end` may be loaded.
-[[AK_SCAN_VECTOR_TARGET, gnu::always_inline]] inline __m128i tail16(const char* end, int left) noexcept {
+[[gnu::always_inline]] AK_TARGET_SSE4 inline __m128i tail16(const char* end, int left) noexcept {
   const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
   return _mm_or_si128(_mm_shuffle_epi8(last, window(kTailIndex, left)), window(kTailFill, left));
 }
 
 // One bit per digit byte.
-[[AK_SCAN_VECTOR_TARGET, gnu::always_inline]] inline unsigned digit_bits(__m128i v) noexcept {
+[[gnu::always_inline]] AK_TARGET_SSE4 inline unsigned digit_bits(__m128i v) noexcept {
   const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d)));
 }
 
 // Value of the sixteen digit values (0..9) in the lanes of d, lane 0 most
 // significant.
-[[AK_SCAN_VECTOR_TARGET, gnu::always_inline]] inline std::uint64_t value16(__m128i d) noexcept {
+[[gnu::always_inline]] AK_TARGET_SSE4 inline std::uint64_t value16(__m128i d) noexcept {
   const __m128i pairs = _mm_maddubs_epi16(d, _mm_set1_epi16(0x010a));           // 10, 1
   const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));      // 100, 1
   const __m128i eights = _mm_madd_epi16(_mm_packus_epi32(fours, fours), _mm_set1_epi32(0x00012710));  // 10^4, 1
@@ -82,8 +82,8 @@ alignas(64) inline constexpr unsigned char kBelowLane[32] = {
 
 // Gathers the token at p (after its sign, so p may be `end`; bytes in
 // [readable, end) may be loaded). False when the token is not of the shape above.
-[[AK_SCAN_VECTOR_TARGET, gnu::always_inline]] inline bool gather(const char* p, const char* end, const char* readable,
-                                      GatheredDigits& out) noexcept {
+[[gnu::always_inline]] AK_TARGET_SSE4 inline bool gather(const char* p, const char* end, const char* readable,
+                                                         GatheredDigits& out) noexcept {
   const std::ptrdiff_t avail = end - p;
   __m128i a, b;
   if (avail >= 32) [[likely]] {

@@ -557,9 +557,9 @@ ScanResult scan_float(const char* p, const char* end, const char* readable, doub
   return scan<false>(p, end, readable, out);
 }
 
-#if defined(AK_SCAN_VECTOR)
-[[AK_SCAN_VECTOR_TARGET]] ScanResult scan_float_vector(const char* p, const char* end, const char* readable,
-                                                       double& out) noexcept {
+#if AK_X86_PATHS
+AK_TARGET_SSE4 ScanResult scan_float_vector(const char* p, const char* end, const char* readable,
+                                            double& out) noexcept {
   const uint64_t sign = sign_of(p);
   const char* const body = p + ((*p == '-') | (*p == '+'));
   sse4::GatheredDigits g;

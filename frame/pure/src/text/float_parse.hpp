@@ -15,7 +15,7 @@
 
 #include <string_view>
 
-#include "text/scan_path.hpp"  // AK_SCAN_VECTOR
+#include "simd_path.hpp"  // AK_X86_PATHS, AK_TARGET_SSE4
 
 namespace ak::text {
 
@@ -40,8 +40,8 @@ struct ScanResult {
 // and the failure text is kFloatInvalid (a token is never empty).
 ScanResult scan_float(const char* p, const char* end, const char* readable, double& out) noexcept;
 
-#if defined(AK_SCAN_VECTOR)
-// scan_float for the vector path (only where scan_path_available(vector)):
+#if AK_X86_PATHS
+// scan_float for the readers' sse4 path (only where simd_path_supported(sse4)):
 // the same results, the usual token gathered with 16-byte vectors
 // (text/float_gather_sse4.hpp), every other one by scan_float. Faster where
 // token shapes vary (signs, integer digit counts), as in atom-line rows and

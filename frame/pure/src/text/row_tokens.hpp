@@ -1,6 +1,6 @@
 // The two ways a reader steps through the tokens of one line, behind one
 // interface, so that a reader's row loop is written once (as a template) and
-// instantiated for each scan path (text/scan_path.hpp):
+// instantiated for each of the readers' code paths (ScanPaths below):
 //
 //   Tokens tokens(begin, end);          // the line [begin, end)
 //   p = tokens.next(after);             // start of the next token, or end
@@ -12,13 +12,15 @@
 // row's scans do not wait on each other, and gathers floats with vectors.
 // Both hand out the same starts and the same values.
 //
-// on_scan_path() runs a row loop with the token type of the path taken now,
-// compiled for that path's instructions.
+// A reader runs its row loop by run_rows(path, body), body taking the path
+// P and stepping with TokensOn<P>.
 #pragma once
 
+#include <type_traits>
+
+#include "simd_path.hpp"
 #include "text/float_parse.hpp"
 #include "text/line_tokens.hpp"
-#include "text/scan_path.hpp"
 #include "text/tokenizer.hpp"
 
 namespace ak::text {
@@ -32,37 +34,44 @@ struct PortableTokens {
   }
 };
 
-#if defined(AK_SCAN_VECTOR)
+#if AK_X86_PATHS
 struct VectorTokens : LineTokens {
-  [[AK_SCAN_VECTOR_TARGET]] VectorTokens(const char* begin, const char* end) noexcept : LineTokens(begin, end) {}
+  AK_TARGET_SSE4 VectorTokens(const char* begin, const char* end) noexcept : LineTokens(begin, end) {}
   static ScanResult scan_float(const char* p, const char* end, const char* begin, double& out) noexcept {
     return scan_float_vector(p, end, begin, out);
   }
 };
 #endif
 
+// The readers' code paths: the vector scans need SSSE3 and SSE4.1 and gain
+// nothing from wider instructions, so every path from sse4 up runs them;
+// the portable and sse2 paths run the word-at-a-time scans.
+using ScanPaths = CodePaths<SimdPath::portable, SimdPath::sse4>;
+
 namespace detail {
-#if defined(AK_SCAN_VECTOR)
-template <class Body>
-[[AK_SCAN_VECTOR_TARGET, gnu::flatten]] auto run_vector_tokens(Body body) {
-  return body.template operator()<VectorTokens>();
-}
+template <SimdPath Path, bool Vector = AK_X86_PATHS && Path >= SimdPath::sse4>
+struct TokensFor {
+  using type = PortableTokens;
+};
+#if AK_X86_PATHS
+template <SimdPath Path>
+struct TokensFor<Path, true> {
+  using type = VectorTokens;
+};
 #endif
 }  // namespace detail
 
-// Calls body.template operator()<Tokens>() with Tokens the token type of the
-// scan path taken now (scan_path()) and returns its result. On the vector
-// path the call is compiled for that path with everything it calls in this
-// unit inlined: body is typically a generic lambda holding a reader's row
-// loop, as with run_on() for the writers' code paths. The body is taken by
-// value (a few captured words): a copy whose address is never passed on
-// keeps its captures in registers across the scans it calls.
+// The token type of a row loop compiled for `Path`.
+template <SimdPath Path>
+using TokensOn = typename detail::TokensFor<Path>::type;
+
+// Runs a reader's row loop on `path` (run_on over ScanPaths): calls
+// body.template operator()<P>(), body stepping with TokensOn<P>, and
+// returns its result. The body is copied into the path's function (a few
+// captured words, kept in registers across the scans it calls).
 template <class Body>
-auto on_scan_path(Body body) {
-#if defined(AK_SCAN_VECTOR)
-  if (scan_path() == ScanPath::vector) return detail::run_vector_tokens(body);
-#endif
-  return body.template operator()<PortableTokens>();
+decltype(auto) run_rows(SimdPath path, Body&& body) {
+  return run_on<ScanPaths, BodyPass::copy>(path, static_cast<Body&&>(body));
 }
 
 }  // namespace ak::text
