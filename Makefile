@@ -5,7 +5,6 @@
 VENV := .venv
 PY := $(VENV)/bin/python
 STAMP := $(VENV)/.installed
-FLOOR_SO := build/bench/_akfloor.so  # the benchmarks' floors (see Benchmarks below)
 
 # The first interpreter that really is 3.13: on PATH, or under pyenv.
 PYTHON313 ?= $(shell for c in python3.13 $$HOME/.pyenv/versions/3.13*/bin/python3.13 \
@@ -33,14 +32,16 @@ demo: $(STAMP)
 test: $(STAMP) check-numbers check-hash
 	$(PY) -m pytest -q
 
-bench: $(STAMP) $(FLOOR_SO) call-floor
+bench: $(STAMP) call-floor
 	$(PY) bench/run.py
 
-# The per-call floors (bench/floor/calls.cpp) are a target of the editable
-# build itself, built only on request: they use the same frame as the modules.
+# The benchmarks' floors (bench/floor/meson.build) are targets of the
+# editable build itself, built only on request: the per-call floors
+# (calls.cpp) use the same frame as the modules, the others (floor.cpp,
+# paths.cpp) the same work libraries.
 call-floor: $(STAMP)
-	PATH=$(CURDIR)/$(VENV)/bin:$$PATH ninja -C build/editable \
-		bench/floor/_akcallfloor$$($(PY) -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+	ext=$$($(PY) -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))') && \
+		PATH=$(CURDIR)/$(VENV)/bin:$$PATH ninja -C build/editable bench/floor/_akcallfloor$$ext bench/floor/_akfloor$$ext
 
 clean:
 	rm -rf build $(VENV)
@@ -114,82 +115,76 @@ test-clang: $(STAMP)
 
 # --- Fuzzing ---------------------------------------------------------------
 # libFuzzer harnesses over the pure work routines (no interpreter), built
-# with clang. `make fuzz` runs each for FUZZ_SECONDS; `make fuzz-ci` runs
-# them all in about 30 seconds (after a first build of about a minute).
-# Without clang, root installs it with apt-get; anyone else gets a message and
-# the targets do nothing, except fuzz-ci under CI=true, which then fails: a CI
-# run must not pass without fuzzing.
+# with clang by meson (fuzz/meson.build, option fuzzers) in build/fuzz, a
+# build dir without the modules. `make fuzz` runs each for FUZZ_SECONDS;
+# `make fuzz-ci` runs them all in about 30 seconds (after a first build of
+# about two minutes). Without clang, root installs it with apt-get; anyone
+# else gets a message and the targets do nothing, except fuzz-ci under
+# CI=true, which then fails: a CI run must not pass without fuzzing.
 FUZZ_SECONDS ?= 60
 FUZZ_CXX ?= clang++
 FUZZ_DIR := build/fuzz
-FUZZ_FLAGS := -std=c++20 -O1 -g -fno-omit-frame-pointer -ffp-contract=off \
-	-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-	-Ifuzz -Iframe/pure/src -Icoordtext/src -Iatomlines/src -Icellgeom/src
+FUZZ_BIN := $(FUZZ_DIR)/fuzz
 FUZZ_HARNESSES := fuzz_numbers numbers_check fuzz_coordtext fuzz_writers fuzz_atomlines fuzz_unicode fuzz_minkowski
 
-NUMBER_SRC := frame/pure/src/text/float_parse.cpp frame/pure/src/text/int_parse.cpp frame/pure/src/text/number_format.cpp \
-	frame/pure/src/simd_path.cpp
-UNICODE_SRC := frame/pure/src/text/unicode.cpp frame/pure/src/text/unicode_tables.cpp
-READER_SRC := $(NUMBER_SRC) $(UNICODE_SRC) frame/pure/src/text/interner.cpp frame/pure/src/text/keyed_hash.cpp \
-	frame/pure/src/text/text_index.cpp
-COORD_SRC := $(READER_SRC) coordtext/src/messages.cpp coordtext/src/xyz.cpp coordtext/src/vasp.cpp
-FUZZ_HEADERS := $(wildcard fuzz/*.hpp frame/pure/src/*.hpp frame/pure/src/text/*.hpp coordtext/src/*.hpp \
-	atomlines/src/*.hpp cellgeom/src/*.hpp)
+# meson and ninja for the fuzz and check build dirs, which need no other
+# Python package: an environment of their own, made by the 3.13 interpreter
+# or else the machine's python3.
+TOOLS_PYTHON := $(or $(PYTHON313),python3)
+TOOLS_ENV := build/tools-env
+MESON := $(TOOLS_ENV)/bin/meson
+WITH_TOOLS := PATH=$(CURDIR)/$(TOOLS_ENV)/bin:$$PATH
 
-$(FUZZ_DIR)/fuzz_numbers: fuzz/fuzz_numbers.cpp $(NUMBER_SRC)
-$(FUZZ_DIR)/numbers_check: fuzz/numbers_check.cpp $(NUMBER_SRC)
-$(FUZZ_DIR)/numbers_check: FUZZ_FLAGS += -DAK_LIBFUZZER
-$(FUZZ_DIR)/fuzz_coordtext: fuzz/fuzz_coordtext.cpp $(COORD_SRC)
-$(FUZZ_DIR)/fuzz_writers: fuzz/fuzz_writers.cpp $(COORD_SRC) atomlines/src/writer.cpp cellgeom/src/supercell.cpp
-$(FUZZ_DIR)/fuzz_atomlines: fuzz/fuzz_atomlines.cpp $(READER_SRC) atomlines/src/messages.cpp atomlines/src/reader.cpp atomlines/src/writer.cpp
-$(FUZZ_DIR)/fuzz_unicode: fuzz/fuzz_unicode.cpp $(UNICODE_SRC)
-$(FUZZ_DIR)/fuzz_minkowski: fuzz/fuzz_minkowski.cpp cellgeom/src/minkowski.cpp
+$(MESON):
+	$(TOOLS_PYTHON) -m venv $(TOOLS_ENV)
+	$(TOOLS_ENV)/bin/python -m pip install --quiet $$($(TOOLS_PYTHON) tools/requirements.py tools)
 
-$(addprefix $(FUZZ_DIR)/,$(FUZZ_HARNESSES)): $(FUZZ_HEADERS)
-	@mkdir -p $(FUZZ_DIR)
-	$(FUZZ_CXX) $(FUZZ_FLAGS) $(filter %.cpp,$^) -o $@
+# Configured once; meson reconfigures by itself when a meson.build changes.
+.PHONY: fuzz-compile
+fuzz-compile: $(MESON)
+	test -f $(FUZZ_DIR)/build.ninja || $(WITH_TOOLS) CXX=$(FUZZ_CXX) meson setup $(FUZZ_DIR) -Dmodules=false -Dfuzzers=true
+	$(WITH_TOOLS) meson compile -C $(FUZZ_DIR)
 
 fuzz-build:
-	@fuzz/ensure_clang.sh $(FUZZ_CXX) && $(MAKE) --no-print-directory $(addprefix $(FUZZ_DIR)/,$(FUZZ_HARNESSES))
+	@fuzz/ensure_clang.sh $(FUZZ_CXX) && $(MAKE) --no-print-directory fuzz-compile
 
 fuzz:
 	@if fuzz/ensure_clang.sh $(FUZZ_CXX); then \
-		$(MAKE) --no-print-directory $(addprefix $(FUZZ_DIR)/,$(FUZZ_HARNESSES)) && \
-		fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_HARNESSES); fi
+		$(MAKE) --no-print-directory fuzz-compile && \
+		fuzz/run.sh $(FUZZ_BIN) $(FUZZ_SECONDS) $(FUZZ_HARNESSES); fi
 
 fuzz-ci:
 	@if fuzz/ensure_clang.sh $(FUZZ_CXX); then \
-		$(MAKE) --no-print-directory $(addprefix $(FUZZ_DIR)/,$(FUZZ_HARNESSES)) && \
-		fuzz/run.sh $(FUZZ_DIR) 3 $(FUZZ_HARNESSES); \
+		$(MAKE) --no-print-directory fuzz-compile && \
+		fuzz/run.sh $(FUZZ_BIN) 3 $(FUZZ_HARNESSES); \
 	elif [ "$$CI" = true ]; then echo "fuzz-ci: no usable $(FUZZ_CXX), and CI=true: failing"; exit 1; fi
 
 # --- Number rules -----------------------------------------------------------
 # The differential check of the number parse and format (fuzz/numbers_check.cpp)
-# built with g++ -O2 and run for a few seconds at a small scale, and the two
-# proofs the parse relies on (no exact product on a tie, every big integer
-# within its limbs; a second each); `make test` runs them before pytest.
-# Larger runs: build/numbers_check/numbers_check SCALE SEED.
-# CHECK_CXX names another compiler, e.g. CHECK_CXX="clang++ -stdlib=libc++"
-# CHECK_DIR=build/numbers_check-clang.
-CHECK_DIR := build/numbers_check
+# run for a few seconds at a small scale, the known answers of the readers'
+# keyed text hash (fuzz/hash_check.cpp), and the two proofs the parse relies
+# on (no exact product on a tie, every big integer within its limbs; a second
+# each); `make test` runs them before pytest. The checks are built with g++
+# -O2 by meson (fuzz/meson.build, option checks) in build/checks, a build dir
+# without the modules. Larger runs: build/checks/fuzz/numbers_check SCALE SEED.
+# CHECK_CXX names another compiler, in a build dir of its own, e.g.
+# CHECK_CXX="clang++ -stdlib=libc++" CHECK_DIR=build/checks-clang.
+CHECK_DIR := build/checks
+CHECK_BIN := $(CHECK_DIR)/fuzz
 CHECK_SCALE ?= 0.02
 CHECK_CXX ?= g++
 CHECK_PYTHON := $(or $(PYTHON313),python3)
-$(CHECK_DIR)/numbers_check: fuzz/numbers_check.cpp $(NUMBER_SRC) $(wildcard frame/pure/src/text/*.hpp)
-	@mkdir -p $(CHECK_DIR)
-	$(CHECK_CXX) -std=c++20 -O2 -ffp-contract=off -Iframe/pure/src $(filter %.cpp,$^) -o $@
 
-# Known answers of the readers' keyed text hash (fuzz/hash_check.cpp).
-HASH_CHECK := build/hash_check/hash_check
-$(HASH_CHECK): fuzz/hash_check.cpp frame/pure/src/text/keyed_hash.cpp frame/pure/src/text/keyed_hash.hpp
-	@mkdir -p $(dir $@)
-	g++ -std=c++20 -O2 -Iframe/pure/src $(filter %.cpp,$^) -o $@
+.PHONY: checks-compile
+checks-compile: $(MESON)
+	test -f $(CHECK_DIR)/build.ninja || $(WITH_TOOLS) CXX="$(CHECK_CXX)" meson setup $(CHECK_DIR) -Dmodules=false -Dchecks=true
+	$(WITH_TOOLS) meson compile -C $(CHECK_DIR)
 
-check-hash: $(HASH_CHECK)
-	$(HASH_CHECK)
+check-hash: checks-compile
+	$(CHECK_BIN)/hash_check
 
-check-numbers: $(CHECK_DIR)/numbers_check
-	$(CHECK_DIR)/numbers_check $(CHECK_SCALE)
+check-numbers: checks-compile
+	$(CHECK_BIN)/numbers_check $(CHECK_SCALE)
 	$(CHECK_PYTHON) tools/exact_ties.py
 	$(CHECK_PYTHON) tools/bigint_bounds.py
 
@@ -236,16 +231,3 @@ wheel: wheel-build
 
 test-numpy-oldest: wheel-build
 	tools/test_wheel.sh $(PYTHON313) $(WHEEL_OUT)/*.whl "$$($(WHEEL_PY) tools/requirements.py oldest numpy)"
-
-# --- Benchmarks --------------------------------------------------------------
-# The floors the benchmarks measure against (bench/floor/floor.cpp), built
-# beside the project with the same compiler and flags as its modules.
-# paths.cpp adds the writers and the supercell on each code path.
-FLOOR_SRC := bench/floor/floor.cpp bench/floor/paths.cpp $(COORD_SRC) atomlines/src/writer.cpp cellgeom/src/supercell.cpp
-$(FLOOR_SO): $(FLOOR_SRC) $(FUZZ_HEADERS) $(STAMP)
-	@mkdir -p $(dir $@)
-	g++ -std=c++20 -O3 -fPIC -shared -ffp-contract=off -fno-fast-math -DNDEBUG -Iframe/pure/src \
-		-Icoordtext/src -Iatomlines/src -Icellgeom/src \
-		-I"$$($(PY) -c 'import sysconfig; print(sysconfig.get_paths()["include"])')" \
-		-I"$$($(PY) -c 'import numpy; print(numpy.get_include())')" \
-		$(FLOOR_SRC) -o $@

@@ -16,6 +16,7 @@ import gc
 import importlib.util
 import pathlib
 import sys
+import sysconfig
 import time
 from dataclasses import dataclass, field
 from typing import Any, Callable
@@ -23,7 +24,7 @@ from typing import Any, Callable
 import numpy as np
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-FLOOR_DIR = ROOT / "build" / "bench"
+FLOOR_DIR = ROOT / "build" / "editable" / "bench" / "floor"
 
 
 def load_extension(name: str, path: pathlib.Path):
@@ -43,8 +44,8 @@ def load_built(name: str, path: pathlib.Path):
 
 
 def load_floor():
-    """The floor module, built by `make bench` (build/bench/_akfloor.so)."""
-    return load_built("_akfloor", FLOOR_DIR / "_akfloor.so")
+    """The floor module, built by `make bench` (in the editable build)."""
+    return load_built("_akfloor", FLOOR_DIR / f"_akfloor{sysconfig.get_config_var('EXT_SUFFIX')}")
 
 
 @dataclass

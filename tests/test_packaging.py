@@ -56,6 +56,22 @@ def test_oldest_pin(requirement, pin):
         assert oldest(["pytest>=8", requirement], "numpy") == pin
 
 
+@pytest.mark.parametrize("requires, kept", [
+    (["meson-python>=0.18", "meson>=1.3", "ninja", "numpy>=2.1"], ["meson>=1.3", "ninja"]),
+    (["Meson >= 1.4", "ninja>=1.11; sys_platform != 'win32'"], ["Meson >= 1.4", "ninja>=1.11; sys_platform != 'win32'"]),
+    (["meson_python", "ninja-build", "mesonbuild"], []),  # other packages, names alike
+])
+def test_build_tools(requires, kept):
+    assert tool("requirements").tools(requires) == kept
+
+
+def test_build_tools_of_this_project():
+    # The fuzz and check build dirs get meson and ninja from these alone.
+    requirements = tool("requirements")
+    requires = requirements.tomllib.loads(requirements.PYPROJECT.read_text())["build-system"]["requires"]
+    assert [re.match(r"[a-z]+", r).group() for r in requirements.tools(requires)] == ["meson", "ninja"]
+
+
 @pytest.mark.parametrize("line, parsed", [
     ("0000000000000000      DF *UND*\t0000000000000000 (GLIBCXX_3.4.29) _ZSt28__throw_bad_array_new_lengthv",
      ("GLIBCXX", "3.4.29", "_ZSt28__throw_bad_array_new_lengthv")),

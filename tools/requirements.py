@@ -3,6 +3,8 @@
 Makefile and CI install exactly what the packaging declares.
 
     build          the [build-system] requires (for builds without isolation)
+    tools          of those, the build tools alone (meson, ninja): enough for
+                   the build dirs without the modules (fuzzers, checks)
     oldest NAME    NAME pinned to the lower bound of its runtime requirement,
                    e.g. numpy>=2.1 gives numpy==2.1 (which matches 2.1.0)
 """
@@ -29,10 +31,19 @@ def oldest(requirements: list[str], name: str) -> str:
     raise SystemExit(f"{name} is not a runtime requirement in {PYPROJECT}")
 
 
+TOOLS = {"meson", "ninja"}
+
+
+def tools(requirements: list[str]) -> list[str]:
+    return [req for req in requirements if re.match(r"\s*([A-Za-z0-9_.-]+)", req).group(1).lower() in TOOLS]
+
+
 def main(argv: list[str]) -> int:
     project = tomllib.loads(PYPROJECT.read_text(encoding="utf-8"))
     if argv == ["build"]:
         print("\n".join(project["build-system"]["requires"]))
+    elif argv == ["tools"]:
+        print("\n".join(tools(project["build-system"]["requires"])))
     elif len(argv) == 2 and argv[0] == "oldest":
         print(oldest(project["project"]["dependencies"], argv[1]))
     else:
