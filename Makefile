@@ -29,7 +29,7 @@ install: $(STAMP)
 demo: $(STAMP)
 	$(PY) examples/demo.py
 
-test: $(STAMP) check-numbers check-hash
+test: $(STAMP) check-paths check-numbers check-hash
 	$(PY) -m pytest -q
 
 bench: $(STAMP) call-floor
@@ -162,13 +162,14 @@ fuzz-ci:
 # --- Number rules -----------------------------------------------------------
 # The differential check of the number parse and format (fuzz/numbers_check.cpp)
 # run for a few seconds at a small scale, the known answers of the readers'
-# keyed text hash (fuzz/hash_check.cpp), and the two proofs the parse relies
-# on (no exact product on a tie, every big integer within its limbs; a second
-# each); `make test` runs them before pytest. The checks are built with g++
-# -O2 by meson (fuzz/meson.build, option checks) in build/checks, a build dir
-# without the modules. Larger runs: build/checks/fuzz/numbers_check SCALE SEED.
-# CHECK_CXX names another compiler, in a build dir of its own, e.g.
-# CHECK_CXX="clang++ -stdlib=libc++" CHECK_DIR=build/checks-clang.
+# keyed text hash (fuzz/hash_check.cpp), the code paths' check, and the two
+# proofs the parse relies on (no exact product on a tie, every big integer
+# within its limbs; a second each); `make test` runs them before pytest. The
+# checks are built with g++ -O2 by meson (fuzz/meson.build, option checks) in
+# build/checks, a build dir without the modules. Larger runs:
+# build/checks/fuzz/numbers_check SCALE SEED. CHECK_CXX names another
+# compiler, in a build dir of its own, e.g. CHECK_CXX="clang++ -stdlib=libc++"
+# CHECK_DIR=build/checks-clang.
 CHECK_DIR := build/checks
 CHECK_BIN := $(CHECK_DIR)/fuzz
 CHECK_SCALE ?= 0.02
@@ -182,6 +183,12 @@ checks-compile: $(MESON)
 
 check-hash: checks-compile
 	$(CHECK_BIN)/hash_check
+
+# The code path this processor takes (against the compiler's own detection),
+# and the code each path runs (fuzz/path_check.cpp).
+.PHONY: check-paths
+check-paths: checks-compile
+	$(CHECK_BIN)/path_check
 
 check-numbers: checks-compile
 	$(CHECK_BIN)/numbers_check $(CHECK_SCALE)
