@@ -1,10 +1,11 @@
 // Python 3.13.0 declares these two in cpython/tracemalloc.h without C
 // linkage when compiled as C++; declared here first with it, the header's
 // later declarations keep C linkage (and agree with headers that fixed it).
-#include <cstddef>
-#include <cstdint>
-extern "C" int PyTraceMalloc_Track(unsigned int domain, std::uintptr_t ptr, std::size_t size);
-extern "C" int PyTraceMalloc_Untrack(unsigned int domain, std::uintptr_t ptr);
+// No header may come before Python.h (its pyconfig.h sets the feature macros
+// that the C library's headers read), so the compiler's own names for
+// uintptr_t and size_t are used: a mismatch would be a compile error.
+extern "C" int PyTraceMalloc_Track(unsigned int domain, __UINTPTR_TYPE__ ptr, __SIZE_TYPE__ size);
+extern "C" int PyTraceMalloc_Untrack(unsigned int domain, __UINTPTR_TYPE__ ptr);
 
 #include "results.hpp"
 
