@@ -7,6 +7,7 @@ import importlib.metadata
 import pathlib
 import re
 import runpy
+import sys
 import types
 
 import pytest
@@ -27,7 +28,10 @@ def test_distribution_metadata():
     assert meta["License-Expression"] == "MIT"
     assert meta.get_all("License-File") == ["LICENSE"]
     assert meta["Author"] == "the atomkernels developers"
-    assert "numpy>=2.1" in dist.requires
+    # The NumPy the metadata asks for here is the first with wheels for this
+    # interpreter (the suite runs on each supported one).
+    first_numpy = {(3, 13): "numpy==2.1", (3, 14): "numpy==2.3.2", (3, 15): "numpy==2.5.5"}
+    assert tool("requirements").oldest(dist.requires, "numpy") == first_numpy[sys.version_info[:2]]
     licence = [f for f in dist.files if f.parts[-2:] == ("licenses", "LICENSE")]
     assert len(licence) == 1 and licence[0].read_text().startswith("MIT License")
     if (ROOT / "meson.build").exists():
@@ -70,6 +74,37 @@ def test_build_tools_of_this_project():
     requirements = tool("requirements")
     requires = requirements.tomllib.loads(requirements.PYPROJECT.read_text())["build-system"]["requires"]
     assert [re.match(r"[a-z]+", r).group() for r in requirements.tools(requires)] == ["meson", "ninja"]
+
+
+MARKED = ["numpy>=2.1; python_version < '3.14'", 'numpy>=2.3.2 ; python_version == "3.14"',
+          "numpy>=2.5.5; python_version >= '3.15' and python_version < '4'"]
+
+
+@pytest.mark.parametrize("python, pin", [
+    ((3, 12), "numpy==2.1"),
+    ((3, 13), "numpy==2.1"),
+    ((3, 14), "numpy==2.3.2"),
+    ((3, 15), "numpy==2.5.5"),
+    ((3, 16), "numpy==2.5.5"),
+    ((4, 0), SystemExit),           # no requirement applies
+])
+def test_oldest_pin_by_python(python, pin):
+    oldest = tool("requirements").oldest
+    if pin is SystemExit:
+        with pytest.raises(SystemExit):
+            oldest(MARKED, "numpy", python)
+    else:
+        assert oldest(MARKED, "numpy", python) == pin
+
+
+@pytest.mark.parametrize("requirements", [
+    ["numpy>=2.1", "numpy>=2.3; python_version >= '3.14'"],    # two apply on 3.14
+    ["numpy>=2.1; sys_platform == 'linux'"],                    # a marker it cannot read
+    ["numpy>=2.1; python_version >= '3.10' or python_version < '3.0'"],
+])
+def test_oldest_pin_refuses(requirements):
+    with pytest.raises(SystemExit):
+        tool("requirements").oldest(requirements, "numpy", (3, 14))
 
 
 @pytest.mark.parametrize("line, parsed", [

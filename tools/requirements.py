@@ -5,12 +5,20 @@ Makefile and CI install exactly what the packaging declares.
     build          the [build-system] requires (for builds without isolation)
     tools          of those, the build tools alone (meson, ninja): enough for
                    the build dirs without the modules (fuzzers, checks)
-    oldest NAME    NAME pinned to the lower bound of its runtime requirement,
-                   e.g. numpy>=2.1 gives numpy==2.1 (which matches 2.1.0)
+    extra NAME     the optional dependencies of extra NAME
+    oldest NAME    NAME pinned to the lower bound of its runtime requirement
+                   for the running interpreter, e.g. numpy>=2.1 gives
+                   numpy==2.1 (which matches 2.1.0)
+
+A requirement may carry an environment marker on python_version (e.g.
+`numpy>=2.3.2; python_version == '3.14'`); `oldest` takes the one requirement
+whose marker holds for the running interpreter. Any other marker is an
+error, so that a pin is never taken from a requirement that was misread.
 """
 
 from __future__ import annotations
 
+import operator
 import pathlib
 import re
 import sys
@@ -18,17 +26,42 @@ import tomllib
 
 PYPROJECT = pathlib.Path(__file__).resolve().parents[1] / "pyproject.toml"
 
+_COMPARE = {"==": operator.eq, "!=": operator.ne, "<=": operator.le, ">=": operator.ge,
+            "<": operator.lt, ">": operator.gt}
+_CLAUSE = re.compile(r"""python_version\s*(==|!=|<=|>=|<|>)\s*(['"])(\d+(?:\.\d+)*)\2""")
 
-def oldest(requirements: list[str], name: str) -> str:
+
+def marker_holds(marker: str, python: tuple[int, int]) -> bool:
+    """Evaluates `python_version OP 'X.Y'` clauses joined by `and`."""
+    result = True
+    for clause in re.split(r"\s+and\s+", marker.strip()):
+        m = _CLAUSE.fullmatch(clause.strip())
+        if m is None:
+            raise SystemExit(f"unsupported environment marker {marker!r}")
+        wanted = tuple(int(p) for p in m.group(3).split("."))
+        result = result and _COMPARE[m.group(1)](python[:len(wanted)], wanted)
+    return result
+
+
+def oldest(requirements: list[str], name: str, python: tuple[int, int] = sys.version_info[:2]) -> str:
+    found = []
     for req in requirements:
-        m = re.fullmatch(r"\s*([A-Za-z0-9_.-]+)\s*(.*)", req)
+        spec, _, marker = req.partition(";")
+        m = re.fullmatch(r"\s*([A-Za-z0-9_.-]+)\s*(.*)", spec)
         if m is None or m.group(1).lower() != name.lower():
+            continue
+        if marker.strip() and not marker_holds(marker, python):
             continue
         bounds = re.findall(r">=\s*([0-9][0-9A-Za-z.]*)", m.group(2))
         if len(bounds) != 1:
             raise SystemExit(f"{req!r}: expected exactly one '>=' lower bound")
-        return f"{m.group(1)}=={bounds[0]}"
-    raise SystemExit(f"{name} is not a runtime requirement in {PYPROJECT}")
+        found.append(f"{m.group(1)}=={bounds[0]}")
+    where = f"for Python {python[0]}.{python[1]}"
+    if not found:
+        raise SystemExit(f"{name} is not a runtime requirement {where} in {PYPROJECT}")
+    if len(found) > 1:
+        raise SystemExit(f"{name} has {len(found)} runtime requirements {where}: {', '.join(found)}")
+    return found[0]
 
 
 TOOLS = {"meson", "ninja"}
@@ -44,6 +77,8 @@ def main(argv: list[str]) -> int:
         print("\n".join(project["build-system"]["requires"]))
     elif argv == ["tools"]:
         print("\n".join(tools(project["build-system"]["requires"])))
+    elif len(argv) == 2 and argv[0] == "extra":
+        print("\n".join(project["project"]["optional-dependencies"][argv[1]]))
     elif len(argv) == 2 and argv[0] == "oldest":
         print(oldest(project["project"]["dependencies"], argv[1]))
     else:
