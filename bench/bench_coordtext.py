@@ -11,7 +11,7 @@ import numpy as np
 
 import _coordtext as ct
 
-from bench.common import Case, path_rivals, same, same_array
+from bench.common import Case, available, path_rivals, same, same_array
 
 ELEMENTS = ["H", "C", "N", "O", "Fe", "Cu", "Si", "Au"]
 
@@ -49,12 +49,16 @@ def pandas_reader(text: str):
 
 
 def table_rivals(lines: list[str]) -> dict:
-    data = single_spaced(lines)
-    return {
-        "pandas.read_csv(c)": pandas_reader("".join(lines)),
-        "pyarrow.csv 1 thread": arrow_reader(data, False),
-        "pyarrow.csv threads": arrow_reader(data, True),
-    }
+    """The table readers of pandas and pyarrow, each only when installed
+    (an interpreter may have no wheels of them yet)."""
+    rivals = {}
+    if available("pandas"):
+        rivals["pandas.read_csv(c)"] = pandas_reader("".join(lines))
+    if available("pyarrow"):
+        data = single_spaced(lines)
+        rivals["pyarrow.csv 1 thread"] = arrow_reader(data, False)
+        rivals["pyarrow.csv threads"] = arrow_reader(data, True)
+    return rivals
 
 
 def columns_of(result) -> list[np.ndarray]:

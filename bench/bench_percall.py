@@ -31,10 +31,10 @@ import _cellgeom as cg  # noqa: E402
 import _coordtext as ct  # noqa: E402
 
 from bench.bench_coordtext import fractional, structure  # noqa: E402
-from bench.common import load_built  # noqa: E402
+from bench.common import editable_build, load_built  # noqa: E402
 
 SIZES = [1, 3, 10, 100]
-FLOOR_PATH = ROOT / "build" / "editable" / "bench" / "floor" / f"_akcallfloor{sysconfig.get_config_var('EXT_SUFFIX')}"
+FLOOR_PATH = editable_build() / "bench" / "floor" / f"_akcallfloor{sysconfig.get_config_var('EXT_SUFFIX')}"
 NEAR_DIAGONAL = np.array([[1.0, 0.01, 0.0], [0.0, 1.0, 0.02], [0.01, 0.0, 1.0]])
 ATOM_COLUMNS = b"sfffib"
 

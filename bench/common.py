@@ -24,7 +24,6 @@ from typing import Any, Callable
 import numpy as np
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-FLOOR_DIR = ROOT / "build" / "editable" / "bench" / "floor"
 
 
 def load_extension(name: str, path: pathlib.Path):
@@ -43,9 +42,25 @@ def load_built(name: str, path: pathlib.Path):
     return load_extension(name, path)
 
 
+def available(name: str) -> bool:
+    """Whether a rival library can be imported here."""
+    return importlib.util.find_spec(name) is not None
+
+
+def editable_build() -> pathlib.Path:
+    """The meson build folder of the modules this interpreter imports
+    (build/editable, or build/editable-X.Y for another interpreter)."""
+    import _coordtext
+
+    here = pathlib.Path(_coordtext.__file__).resolve()
+    return next((p for p in here.parents if (p / "build.ninja").exists()), ROOT / "build" / "editable")
+
+
 def load_floor():
-    """The floor module, built by `make bench` (in the editable build)."""
-    return load_built("_akfloor", FLOOR_DIR / f"_akfloor{sysconfig.get_config_var('EXT_SUFFIX')}")
+    """The floor module, built by `make bench` (in the editable build of the
+    running interpreter)."""
+    floor_dir = editable_build() / "bench" / "floor"
+    return load_built("_akfloor", floor_dir / f"_akfloor{sysconfig.get_config_var('EXT_SUFFIX')}")
 
 
 @dataclass

@@ -215,7 +215,7 @@ def machine() -> str:
         try:
             versions.append(f"{dist} {md.version(dist)}")
         except md.PackageNotFoundError:
-            pass
+            versions.append(f"no {dist} (its columns are left out)")
     return (f"Python {platform.python_version()}, NumPy {np.__version__}, {', '.join(versions)}; {cpu}, "
             f"{os.cpu_count()} logical CPUs; {datetime.date.today().isoformat()}")
 

@@ -14,7 +14,8 @@ $ATOMKERNELS_SID_PYTHONS/VERSION (default: beside debian_sid.py's cache,
   - include/pythonX.Y/pyconfig.h, which only includes the multiarch copy by a
     path relative to /usr/include, is replaced by that copy;
   - the build's WHEEL_PKG_DIR (where ensurepip, and so `-m venv`, looks for
-    pip) is pointed at the prefix's wheels.
+    pip) is pointed at the prefix's wheels, and its INCLUDEPY at the
+    prefix's headers.
 The result is checked by running it (version, standard extension modules,
 venv with pip); only then is it marked complete. A complete prefix is reused
 as it is (a second run takes well under a second); --refresh rebuilds it.
@@ -45,7 +46,7 @@ ARCH, TRIPLET = "amd64", "x86_64-linux-gnu"
 EXCLUDE = ("libc6-dev", "libc-dev-bin", "linux-libc-dev", "libexpat1-dev", "zlib1g-dev", "debconf",
            "tzdata", "media-types", "netbase", "ca-certificates", "openssl")
 # Bump when the way a prefix is made changes, so old prefixes are rebuilt.
-LAYOUT = "1"
+LAYOUT = "2"
 
 
 def prefix_root() -> pathlib.Path:
@@ -117,12 +118,15 @@ def make_prefix(version: str, prefix: pathlib.Path) -> list[str]:
     if not any(wheels.glob("pip-*.whl")):
         raise debian_sid.Failure(f"no pip wheel in {wheels}")
     # The build's variables come as a module and as JSON, some by symlink.
+    # Build tools read INCLUDEPY too: left at /usr/include it would pick up
+    # another copy of the headers on a machine that has one.
     files = {f.resolve() for f in (usr / "lib" / py).glob("_sysconfig*")}
-    patched = sum(replace_once(f, f"{q}WHEEL_PKG_DIR{q}: {q}/usr/share/python-wheels/{q}",
-                               f"{q}WHEEL_PKG_DIR{q}: {q}{wheels}/{q}")
-                  for f in files for q in "'\"")
-    if patched == 0:
-        raise debian_sid.Failure(f"WHEEL_PKG_DIR not found in {usr / 'lib' / py}/_sysconfig*")
+    for key, old, new in (("WHEEL_PKG_DIR", "/usr/share/python-wheels/", f"{wheels}/"),
+                          ("INCLUDEPY", f"/usr/include/{py}", str(include)),
+                          ("CONFINCLUDEPY", f"/usr/include/{py}", str(include))):
+        if not sum(replace_once(f, f"{q}{key}{q}: {q}{old}{q}", f"{q}{key}{q}: {q}{new}{q}")
+                   for f in files for q in "'\""):
+            raise debian_sid.Failure(f"{key} = {old} not found in {usr / 'lib' / py}/_sysconfig*")
     return out.stdout.splitlines()
 
 
@@ -136,6 +140,7 @@ assert pathlib.Path(sys.base_prefix).resolve() == prefix / "usr", sys.base_prefi
 inc = pathlib.Path(sysconfig.get_paths()["include"]).resolve()
 assert inc == prefix / "usr" / "include" / f"python{want}", inc
 assert "linux-gnu/python" not in (inc / "pyconfig.h").read_text(), "pyconfig.h still includes the multiarch copy"
+assert pathlib.Path(sysconfig.get_config_var("INCLUDEPY")).resolve() == inc, sysconfig.get_config_var("INCLUDEPY")
 wheels = sysconfig.get_config_var("WHEEL_PKG_DIR")
 assert pathlib.Path(wheels).resolve() == prefix / "usr" / "share" / "python-wheels", wheels
 print(sys.version.split()[0])
