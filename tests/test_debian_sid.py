@@ -172,3 +172,24 @@ def test_release_hashes(sid):
                " abc 123 main/binary-amd64/Packages.xz\n DEF 7 main/binary-arm64/Packages.xz\n")
     assert sid.release_sha256(release) == {"main/binary-amd64/Packages.xz": ("abc", 123),
                                             "main/binary-arm64/Packages.xz": ("def", 7)}
+
+
+GOOD = "[GNUPG:] GOODSIG 6ED0E7B82643E131 Debian Archive Automatic Signing Key (12/bookworm)"
+MISSING = "[GNUPG:] ERRSIG 1234567890ABCDEF 1 10 01 1761811770 9 -"
+BROKEN = "[GNUPG:] ERRSIG 1234567890ABCDEF 1 10 01 1761811770 4 -"   # an unknown algorithm
+BAD = "[GNUPG:] BADSIG 78DBA3BC47EF2265 Debian Archive Automatic Signing Key (13/trixie)"
+EXPIRED = "[GNUPG:] EXPKEYSIG 78DBA3BC47EF2265 Debian Archive Automatic Signing Key (11/bullseye)"
+
+
+@pytest.mark.parametrize("status, holds", [
+    ([GOOD], True),
+    ([MISSING, "[GNUPG:] NO_PUBKEY 1234567890ABCDEF", GOOD], True),   # a newer key this keyring lacks
+    ([EXPIRED, GOOD], True),
+    ([], False),
+    ([MISSING, "[GNUPG:] NO_PUBKEY 1234567890ABCDEF"], False),
+    ([EXPIRED], False),
+    ([GOOD, BAD], False),                                            # one signature does not verify
+    ([GOOD, BROKEN], False),
+])
+def test_signature_verdict(sid, status, holds):
+    assert sid.signature_holds(status) is holds

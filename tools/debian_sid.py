@@ -344,6 +344,24 @@ def file_sha256(path: pathlib.Path) -> str:
     return digest.hexdigest()
 
 
+def signature_holds(status: list[str]) -> bool:
+    """gpgv's --status-fd lines: at least one good signature by a valid key
+    of the keyring, and none that fails to verify. A signature by a key the
+    keyring lacks (ERRSIG with code 9: the archive signs with the keys of
+    several releases, an older keyring knows only some) or by an expired or
+    revoked key counts for nothing either way."""
+    good = bad = False
+    for line in status:
+        fields = line.split()
+        if fields[:1] != ["[GNUPG:]"] or len(fields) < 2:
+            continue
+        if fields[1] == "GOODSIG":
+            good = True
+        elif fields[1] == "BADSIG" or (fields[1] == "ERRSIG" and (len(fields) < 8 or fields[7] != "9")):
+            bad = True
+    return good and not bad
+
+
 def verified_release(inrelease: pathlib.Path) -> str:
     """The signed text of InRelease, once gpgv has found a good signature by
     a key of the archive keyring and no bad one; also checks the suite and
@@ -356,11 +374,7 @@ def verified_release(inrelease: pathlib.Path) -> str:
         signed = pathlib.Path(tmp) / "Release"
         run = subprocess.run(["gpgv", "--status-fd", "1", "--keyring", KEYRING, "--output", str(signed),
                               str(inrelease)], capture_output=True, text=True)
-        status = run.stdout.splitlines()
-        good = any(s.startswith("[GNUPG:] GOODSIG ") for s in status)
-        bad = any(s.startswith(("[GNUPG:] BADSIG ", "[GNUPG:] ERRSIG ", "[GNUPG:] EXPKEYSIG ", "[GNUPG:] REVKEYSIG "))
-                  and "NO_PUBKEY" not in s for s in status)
-        if not good or bad or not signed.exists():
+        if not signature_holds(run.stdout.splitlines()) or not signed.exists():
             raise Failure(f"{inrelease}: no valid archive signature\n{run.stderr.strip()}")
         text = signed.read_text(encoding="utf-8")
     head = next(parse_stanzas(text), {})
