@@ -6,11 +6,12 @@
 #
 # PYTHON creates the environment; the EXTRA_REQUIREMENTs (e.g. numpy==2.1) are
 # installed together with the wheel and its test extra, so pip resolves them
-# as one set. The tests, stubs, tools, meson.build, LICENSE and README.md (what the
-# tests compare with) are copied into a scratch folder, laid out as in an
-# unpacked sdist, so no module can come from the checkout; the shared folder
-# beside the checkout, when there is one, is linked in for the real-data
-# tests. The scratch folder is removed at the end.
+# as one set. The tests, stubs, tools, meson.build, pyproject.toml, LICENSE
+# and README.md (what the tests compare with and read) are copied into a
+# scratch folder, laid out as in an unpacked sdist, so no module can come
+# from the checkout; the shared folder beside the checkout, when there is
+# one, is linked in for the real-data tests. The scratch folder is removed
+# at the end.
 set -euo pipefail
 python=$1 wheel=$(realpath "$2"); shift 2
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,7 +24,7 @@ py=$scratch/venv/bin/python
 "$py" -m pip install --quiet "${wheel}[test]" "$@"
 
 mkdir "$scratch/project"
-cp -r "$root/tests" "$root/stubs" "$root/tools" "$root/meson.build" "$root/LICENSE" "$root/README.md" "$scratch/project/"
+cp -r "$root/tests" "$root/stubs" "$root/tools" "$root/meson.build" "$root/pyproject.toml" "$root/LICENSE" "$root/README.md" "$scratch/project/"
 if [ -d "$root/../shared" ]; then ln -s "$(realpath "$root/../shared")" "$scratch/shared"; fi
 
 cd "$scratch/project"
