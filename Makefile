@@ -312,3 +312,72 @@ bench-%: build/venv-%/.installed
 	ext=$$(build/venv-$*/bin/python -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))') && \
 		PATH=$(CURDIR)/build/venv-$*/bin:$$PATH ninja -C build/editable-$* bench/floor/_akcallfloor$$ext bench/floor/_akfloor$$ext
 	build/venv-$*/bin/python bench/run.py $(BENCH_ARGS)
+
+# --- aarch64 -------------------------------------------------------------------
+# The modules cross-built for aarch64 (Debian's g++-aarch64-linux-gnu) against
+# Debian sid's arm64 Python 3.14 and NumPy's aarch64 wheel, and tested under
+# qemu-aarch64-static with the aarch64 interpreter. tools/aarch64_env.py makes
+# the sysroot, the wheels' site-packages and the host build tools (cached
+# under ~/.cache/atomkernels: seconds on a second run), the emulated venv
+# build/aarch64/venv and the meson cross file, then cross-builds the wheel
+# and installs it there; tools/ensure_cross_aarch64.sh installs the cross
+# compiler and qemu with apt-get when missing (as root). Only the portable
+# code paths exist on aarch64. Emulation is 30 to 100 times slower:
+#   make test-aarch64        the checks (numbers_check at A64_CHECK_SCALE,
+#                            hash_check, path_check), cross-built by meson
+#                            in build/aarch64/checks, then A64_TESTS: about
+#                            ten minutes on two cores
+#   make test-aarch64-full   the whole suite (about 40 minutes)
+A64_DIR := build/aarch64
+A64_PY := $(A64_DIR)/venv/bin/python
+A64_RUN := qemu-aarch64-static -L $(A64_DIR)/sysroot
+A64_CHECKS := $(A64_DIR)/checks
+A64_WITH_TOOLS := PATH=$(CURDIR)/$(A64_DIR)/host/bin:$$PATH
+# The number check at a quarter of CHECK_SCALE: its float references (printf,
+# strtod, to_chars) run about 100 times slower emulated, and 0.02 alone took
+# five minutes. Every fixed table and edge sweep still runs in full.
+A64_CHECK_SCALE ?= 0.005
+# pytest keeps the modules it rewrites (its own plugins among them) as
+# bytecode only when bytecode is written; compiling them again under
+# emulation costs half a minute per run.
+A64_PYTEST := env -u PYTHONDONTWRITEBYTECODE $(A64_PY) -m pytest -q -p no:cacheprovider
+# The part of the suite that runs under `make test-aarch64`: the tests of the
+# ten functions and their number rules (the portable code paths, compiled
+# by another compiler for another processor), the frame's argument intake and
+# results, the small-call paths, the exact references, the README's examples
+# and the installed wheel's metadata. Left to the full run: the slowest
+# randomised comparisons (A64_SLOW, 15 s to 4 min each emulated; the random
+# reader and writer comparisons, the Minkowski bit-for-bit references and the
+# number tables stay in), mypy over the stubs (nothing there depends on the
+# processor), and the hostile-caller, soundness, memory, leak and thread
+# tests (the interpreter's and the frame's behaviour more than the work
+# code's).
+A64_FILES := test_coordtext test_atomlines test_cellgeom test_numbers test_frame test_small_calls \
+	test_exact test_readme test_packaging test_aarch64_env
+A64_SLOW := test_junk_lines_match_the_reference test_history_and_limit_paths_match_reference \
+	test_write_then_read_round_trip test_parse_long_random_digit_strings test_fixed_format_ties_to_even \
+	test_symbol_normalisation_matches_python test_reduction_properties test_float_rows_match_the_reference \
+	test_supercell_matches_numpy_broadcasting test_halfway_tokens_through_every_reader \
+	test_parse_repr_and_printf_forms test_poscar_round_trip
+A64_TESTS ?= $(patsubst %,tests/%.py,$(A64_FILES)) -k "not ($(subst $() , or ,$(strip $(A64_SLOW))))"
+
+.PHONY: aarch64-build aarch64-checks test-aarch64 test-aarch64-full
+
+aarch64-build:
+	@tools/ensure_cross_aarch64.sh
+	$(CHECK_PYTHON) tools/aarch64_env.py prepare $(A64_DIR)
+	$(CHECK_PYTHON) tools/aarch64_env.py install $(A64_DIR)
+
+aarch64-checks: aarch64-build
+	test -f $(A64_CHECKS)/build.ninja || $(A64_WITH_TOOLS) meson setup $(A64_CHECKS) \
+		--cross-file $(A64_DIR)/cross.ini -Dmodules=false -Dchecks=true
+	$(A64_WITH_TOOLS) meson compile -C $(A64_CHECKS)
+	$(A64_RUN) $(A64_CHECKS)/fuzz/path_check
+	$(A64_RUN) $(A64_CHECKS)/fuzz/hash_check
+	$(A64_RUN) $(A64_CHECKS)/fuzz/numbers_check $(A64_CHECK_SCALE)
+
+test-aarch64: aarch64-checks
+	$(A64_PYTEST) $(A64_TESTS)
+
+test-aarch64-full: aarch64-build
+	$(A64_PYTEST)
