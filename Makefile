@@ -58,9 +58,12 @@ clean:
 # peak resident size of their children, which a large quarantine grows by
 # hundreds of megabytes.
 SAN_DIR := build/sanitize
-# The environment that runs the suite against the modules of build dir $(1).
-san_env = PYTHONPATH=$(CURDIR)/$(1)/coordtext:$(CURDIR)/$(1)/atomlines:$(CURDIR)/$(1)/cellgeom \
-	MESONPY_EDITABLE_SKIP=$(CURDIR)/build/editable \
+# The environment that imports the modules of build dir $(1) instead of the
+# editable install's.
+modules_of = PYTHONPATH=$(CURDIR)/$(1)/coordtext:$(CURDIR)/$(1)/atomlines:$(CURDIR)/$(1)/cellgeom \
+	MESONPY_EDITABLE_SKIP=$(CURDIR)/build/editable
+# The environment that runs the suite against the sanitized modules of build dir $(1).
+san_env = $(call modules_of,$(1)) \
 	PYTHONMALLOC=malloc \
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:quarantine_size_mb=8 \
@@ -100,8 +103,7 @@ test-threads-sim: $(STAMP)
 # tests/test_cxx_runtime.py checks that the modules it ran against come from
 # this build, link libc++ and not libstdc++, and that libc++ was loaded.
 CLANG_DIR := build/clang
-CLANG_ENV := PYTHONPATH=$(CURDIR)/$(CLANG_DIR)/coordtext:$(CURDIR)/$(CLANG_DIR)/atomlines:$(CURDIR)/$(CLANG_DIR)/cellgeom \
-	MESONPY_EDITABLE_SKIP=$(CURDIR)/build/editable \
+CLANG_ENV := $(call modules_of,$(CLANG_DIR)) \
 	ATOMKERNELS_MODULE_DIR=$(CURDIR)/$(CLANG_DIR) \
 	ATOMKERNELS_CXX_RUNTIME=libc++.so.1
 

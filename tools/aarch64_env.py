@@ -45,7 +45,7 @@ import tomllib
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import debian_sid  # noqa: E402
-from requirements import marker_holds  # noqa: E402
+from requirements import applying  # noqa: E402
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 PYTHON = "3.14"
@@ -86,12 +86,8 @@ def requirements(pyproject: dict, python: str = PYTHON) -> list[str]:
     evaluate them for the interpreter running pip."""
     project = pyproject["project"]
     version = tuple(int(p) for p in python.split("."))
-    chosen = []
-    for req in list(project["dependencies"]) + list(project["optional-dependencies"]["test"]):
-        spec, _, marker = req.partition(";")
-        if not marker.strip() or marker_holds(marker, version):
-            chosen.append(spec.strip())
-    return chosen
+    every = list(project["dependencies"]) + list(project["optional-dependencies"]["test"])
+    return [wanted for req in every if (wanted := applying(req, version)) is not None]
 
 
 def host_requirements(pyproject: dict) -> list[str]:

@@ -43,14 +43,20 @@ def marker_holds(marker: str, python: tuple[int, int]) -> bool:
     return result
 
 
+def applying(requirement: str, python: tuple[int, ...]) -> str | None:
+    """The requirement without its environment marker when the marker holds
+    for Python `python` (or there is none); None when it does not apply."""
+    wanted, _, marker = requirement.partition(";")
+    if marker.strip() and not marker_holds(marker, python):
+        return None
+    return wanted.strip()
+
+
 def oldest(requirements: list[str], name: str, python: tuple[int, int] = sys.version_info[:2]) -> str:
     found = []
     for req in requirements:
-        spec, _, marker = req.partition(";")
-        m = re.fullmatch(r"\s*([A-Za-z0-9_.-]+)\s*(.*)", spec)
-        if m is None or m.group(1).lower() != name.lower():
-            continue
-        if marker.strip() and not marker_holds(marker, python):
+        m = re.fullmatch(r"\s*([A-Za-z0-9_.-]+)\s*(.*)", req.partition(";")[0])
+        if m is None or m.group(1).lower() != name.lower() or applying(req, python) is None:
             continue
         bounds = re.findall(r">=\s*([0-9][0-9A-Za-z.]*)", m.group(2))
         if len(bounds) != 1:
